@@ -1,18 +1,24 @@
-# talvo_library(NAME DIR <folder under src> SOURCES ... [DEPS lower layers...])
+# talvo_library(NAME DIR <folder under src> [DEPS lower layers...]
+#               [SYSTEM_DEPS libraries...])
 #
+# The sources are every .cc file directly in the folder.
 # Declares one layer's static library. Its headers are reachable as
 # "<folder>/header.h" only by targets that link the library: the include root
 # is a private folder in the build tree holding a link to this one folder, so
 # a lower layer that includes a higher one's header fails to build.
 # Dependencies are linked PRIVATE; a consumer links every layer it uses.
 function(talvo_library name)
-  cmake_parse_arguments(ARG "" "DIR" "SOURCES;DEPS;SYSTEM_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;SYSTEM_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${ARG_DIR}/*.cc)
+  # A layer that has no sources yet still links as an empty library.
+  set(empty ${CMAKE_BINARY_DIR}/empty/${name}.cc)
+  file(WRITE ${empty} "// Empty translation unit of ${name}.\n")
   set(root ${CMAKE_BINARY_DIR}/include/${name})
   get_filename_component(parent ${root}/${ARG_DIR} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${ARG_DIR} ${root}/${ARG_DIR}
        SYMBOLIC)
-  add_library(${name} STATIC ${ARG_SOURCES})
+  add_library(${name} STATIC ${sources} ${empty})
   target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} ${ARG_SYSTEM_DEPS})
   # Headers of the layers below are needed to compile this one's sources,
