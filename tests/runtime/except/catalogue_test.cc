@@ -101,12 +101,6 @@ TEST(CatalogueBoundaries, CodesBeyond32BitsWrapLikeMinorCodes) {
   EXPECT_EQ(catalogue.text(4294967280u, 15), "max");
 }
 
-TEST(CatalogueBoundaries, CarriageReturnsOfCrLfFilesAreDropped) {
-  auto entries = ErrorCatalogue::parse("head\r\n1 one\r\n2 two\r");
-  EXPECT_EQ(text(entries, 1), "one");
-  EXPECT_EQ(text(entries, 2), "two");
-}
-
 TEST(CatalogueBoundaries, FormattedTextIsCutToTheBuffer) {
   TempDir dir;
   ErrorCatalogue catalogue(dir.write("e", "\n1 %s%s%s\n"));
@@ -145,15 +139,6 @@ TEST(CatalogueErrors, MalformedLinesLoadWhatTheyCan) {
   EXPECT_EQ(text(entries, 18), "<absent>");
   EXPECT_EQ(text(entries, 19), "\\x stays");
   EXPECT_EQ(text(entries, 20), "no newline at the end");
-}
-
-TEST(CatalogueErrors, EmptyAndBinaryContent) {
-  EXPECT_TRUE(ErrorCatalogue::parse("").empty());
-  EXPECT_TRUE(ErrorCatalogue::parse("no newline").empty());
-  std::string binary("\n5 a\0b\n6", 8);
-  auto entries = ErrorCatalogue::parse(binary);
-  EXPECT_EQ(text(entries, 5), std::string("a\0b", 3));
-  EXPECT_EQ(text(entries, 6), "");
 }
 
 TEST(CatalogueErrors, HostileFormatsAreText) {
@@ -196,21 +181,6 @@ TEST(CatalogueErrors, NoPathOrADirectory) {
   EXPECT_FALSE(directory.load());
   EXPECT_EQ(directory.text(10000, 0),
             "Error - Invalid errors file: " + dir.path().string());
-}
-
-TEST(CatalogueErrors, PathSourceIsAskedAtEveryAttempt) {
-  TempDir dir;
-  int asked = 0;
-  std::optional<std::string> path;
-  ErrorCatalogue catalogue(ErrorCatalogue::PathSource([&] {
-    ++asked;
-    return path;
-  }));
-  EXPECT_EQ(catalogue.text(1, 0), "Error - No error file specified.");
-  path = dir.write("e", "\n1 one\n");
-  EXPECT_EQ(catalogue.text(1, 0), "one");
-  EXPECT_EQ(catalogue.text(1, 0), "one");
-  EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

@@ -40,15 +40,6 @@ TEST(NameRoundTrips, UserExceptionScopesBecomeSlashesAndBack) {
 
 // Boundaries: classification and versions.
 
-TEST(NameBoundaries, ClassificationByMode) {
-  EXPECT_EQ(classifyName("CORBA::StExcep::X", kScoped),
-            NameForm::kSystemScoped);
-  EXPECT_EQ(classifyName("CORBA::X", kScoped), NameForm::kShortScoped);
-  EXPECT_EQ(classifyName("X", kScoped), NameForm::kSystemRepoId);
-  EXPECT_EQ(classifyName("IDL:X:1.0", kUnscoped), NameForm::kGeneralRepoId);
-  EXPECT_EQ(classifyName("CORBA::X", kUnscoped), NameForm::kPlain);
-}
-
 TEST(NameBoundaries, VersionIsTheTextFromTheLastColon) {
   EXPECT_EQ(
       convertName("IDL:omg.org/CORBA/BAD_PARAM:1.0", NameForm::kPlain, kScoped),

@@ -65,10 +65,6 @@ TEST_F(PrintTest, AbsentDetailAndUnknownCodes) {
             "10999-- Unknown Error Code: 10980\n"
             "  - Unknown Error Code: 10999\n"
             "  [Completion status : COMPLETED_NO]\n");
-  CORBA::UNKNOWN zero(0);
-  EXPECT_EQ(printedForm(zero, catalogue_),
-            "0-- Unknown Error Code: 0\n"
-            "  [Completion status : COMPLETED_NO]\n");
   CORBA::UNKNOWN top(4294967295u);
   EXPECT_EQ(printedForm(top, catalogue_),
             "4294967295-- Unknown Error Code: -16\n"

@@ -107,14 +107,5 @@ TEST_F(ShippedCatalogueTest, TextsAreSafeFormats) {
   EXPECT_EQ(entries_.size(), expected);
 }
 
-TEST_F(ShippedCatalogueTest, PrintedDetailWithAndWithoutValue) {
-  EXPECT_EQ(catalogue_.text(10240, 1, "bank"),
-            "There is no server bank in the implementation repository.");
-  EXPECT_EQ(catalogue_.text(10620, 1, "QV_DAEMON_PORT"),
-            "The configuration variable QV_DAEMON_PORT has no value. Set it "
-            "in the environment, in the configuration file or in the "
-            "settings store.");
-}
-
 }  // namespace
 }  // namespace talvo
