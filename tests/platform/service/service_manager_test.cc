@@ -1,0 +1,90 @@
+// Unit files, the service directory and sd_notify status reports.
+
+#include "platform/service_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "../../daemon/talvod_process.h"
+#include "platform/program.h"
+
+namespace talvo::platform {
+namespace {
+
+TEST(ServiceManagerTest, UnitNamesAndPaths) {
+  EXPECT_EQ(unitNameFor("Talvo Daemon"), "talvo-daemon.service");
+  ::setenv("QV_SERVICE_DIR", "/x/y/", 1);
+  EXPECT_EQ(unitFilePath("Talvo Daemon"), "/x/y/talvo-daemon.service");
+  ::setenv("QV_SERVICE_DIR", "", 1);
+  EXPECT_EQ(serviceDirectory(), "/etc/systemd/system");
+  ::unsetenv("QV_SERVICE_DIR");
+  EXPECT_EQ(serviceDirectory(), "/etc/systemd/system");
+}
+
+TEST(ServiceManagerTest, ExecStartIsQuotedAndEscaped) {
+  std::string text = unitFileText("Talvo Daemon", "/opt/my dir/%h$x\\\"d");
+  EXPECT_NE(text.find("\nExecStart=\"/opt/my dir/%%h$$x\\\\\\\"d\"\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
+  EXPECT_NE(text.find("\nKillSignal=SIGUSR1\n"), std::string::npos);
+  EXPECT_NE(text.find("Description=Talvo Daemon\n"), std::string::npos);
+}
+
+TEST(ServiceManagerTest, WriteExistsRemove) {
+  testing::TempDir dir;
+  ::setenv("QV_SERVICE_DIR", dir.path().c_str(), 1);
+  EXPECT_FALSE(unitFileExists("Talvo Daemon"));
+  ASSERT_EQ(writeUnitFile("Talvo Daemon", "/bin/talvod"), 0);
+  EXPECT_TRUE(unitFileExists("Talvo Daemon"));
+  EXPECT_EQ(testing::readFile(dir.file("talvo-daemon.service")),
+            unitFileText("Talvo Daemon", "/bin/talvod"));
+  EXPECT_EQ(removeUnitFile("Talvo Daemon"), 0);
+  EXPECT_EQ(removeUnitFile("Talvo Daemon"), ENOENT);
+  ::setenv("QV_SERVICE_DIR", dir.file("missing").c_str(), 1);
+  EXPECT_EQ(writeUnitFile("Talvo Daemon", "/bin/talvod"), ENOENT);
+  ::unsetenv("QV_SERVICE_DIR");
+}
+
+TEST(ServiceManagerTest, ReplaceFileLeavesNoTemporaryAndKeepsOldOnFailure) {
+  testing::TempDir dir;
+  std::string path = dir.file("f");
+  ASSERT_EQ(replaceFile(path, "one", 0600), 0);
+  ASSERT_EQ(replaceFile(path, "two", 0600), 0);
+  EXPECT_EQ(testing::readFile(path), "two");
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+  // A directory in the way: the rename fails and nothing else changes.
+  std::filesystem::create_directory(dir.file("d"));
+  std::filesystem::create_directory(dir.file("d/sub"));
+  EXPECT_NE(replaceFile(dir.file("d"), "x", 0600), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("d/sub")));
+}
+
+TEST(ServiceManagerTest, NotifyReachesTheSocketNamedByTheEnvironment) {
+  testing::TempDir dir;
+  ::unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(startedByServiceManager());
+  EXPECT_FALSE(notifyServiceManager("READY=1"));
+  testing::NotifySocket manager(dir);
+  ::setenv("NOTIFY_SOCKET", manager.path().c_str(), 1);
+  EXPECT_TRUE(startedByServiceManager());
+  EXPECT_TRUE(notifyServiceManager("STATUS=Starting"));
+  EXPECT_TRUE(manager.waitFor("STATUS=Starting", std::chrono::seconds(2)));
+  ::unsetenv("NOTIFY_SOCKET");
+}
+
+TEST(ProgramTest, PathIsAbsoluteAndNamesThisProgram) {
+  std::string path = programPath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_NE(path.find("platform_service_test"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace talvo::platform
