@@ -8,7 +8,7 @@
 
 #include "daemon/runtime_link.h"
 #include "platform/event_log.h"
-#include "platform/service_manager.h"
+#include "platform/files.h"
 
 namespace talvo::daemon {
 namespace {
@@ -51,7 +51,7 @@ void DaemonService::WriteInteropFile() {
   }
   // Written whole through a temporary file, so a reader never sees half a
   // reference; no line end is added.
-  if (platform::replaceFile(name, text, 0644) != 0) {
+  if (platform::writeFileAtomically(name, text)) {
     fatalMessageBox("talvod: Unable to create file - " + name +
                     ".\n Check the entry for 'CheckPointing File' in the "
                     "Talvo Daemon Log section in the Talvo Configuration "

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <limits>
 
-#include "service/registry_file.h"
+#include "platform/settings_store.h"
 
 namespace talvo::daemon {
 
@@ -79,6 +79,20 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values) {
   return s;
 }
 
-SettingsValues readDaemonKey() { return service::readRegistryKey(kDaemonKey); }
+SettingsValues readDaemonKey() {
+  std::optional<platform::SettingsKey> key =
+      platform::SettingsKey::open(kDaemonKey);
+  if (!key) return std::nullopt;
+  std::map<std::string, std::string> values;
+  for (const auto& [name, value] : key->values()) {
+    std::string lower;
+    for (char c : name) {
+      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    // The first of a repeated name counts, as a lookup would find it.
+    values.emplace(std::move(lower), value);
+  }
+  return values;
+}
 
 }  // namespace talvo::daemon

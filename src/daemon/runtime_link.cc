@@ -4,10 +4,7 @@
 #include <iostream>
 
 #include "platform/signals.h"
-
-#ifdef TALVO_DAEMON_USE_RUNTIME
 #include "runtime/config/runtime_config.h"
-#endif
 
 namespace talvo::daemon {
 namespace {
@@ -20,8 +17,6 @@ int g_broker_setting = 0;
 constexpr char kIdentification[] = "(Talvo broker run time, Linux)";
 
 }  // namespace
-
-#ifdef TALVO_DAEMON_USE_RUNTIME
 
 RuntimeStartupGuard::RuntimeStartupGuard() { runtimeStartup(); }
 RuntimeStartupGuard::~RuntimeStartupGuard() = default;
@@ -57,55 +52,6 @@ MessageHandler* addTraceHandler(const std::string& name,
 void removeTraceHandler(const std::string& name) {
   traceDispatcher().remove(name);
 }
-
-#else  // The run time's configuration is not built yet: a local stand-in.
-
-namespace {
-std::uint16_t g_level = 1;
-std::unique_ptr<MessageHandler> g_handler;
-std::string g_handler_name;
-}  // namespace
-
-RuntimeStartupGuard::RuntimeStartupGuard() = default;
-RuntimeStartupGuard::~RuntimeStartupGuard() = default;
-
-void prepareRuntime() {
-  g_broker_option = 1;
-  std::cerr << " setup debug streams " << std::endl;
-}
-
-std::uint16_t diagnosticsLevel() { return g_level; }
-
-void setDiagnosticsLevel(std::uint16_t level) {
-  g_level = level;
-  refreshClosedownText();
-}
-
-std::string tracePrefix(const char* name) {
-  std::string shown = (name == nullptr || *name == '\0') ? "talvod" : name;
-  if (g_level == 1) return "[" + shown + ": ";
-  return "[00:00:00 --- " + shown + "@localhost ";
-}
-
-void setServerName(const char*) {}
-
-void writeTraceLine(const std::string& text) {
-  std::cout << text << std::endl;
-  if (g_handler) g_handler->process(text);
-}
-
-MessageHandler* addTraceHandler(const std::string& name,
-                                std::unique_ptr<MessageHandler> handler) {
-  g_handler = std::move(handler);
-  g_handler_name = name;
-  return g_handler.get();
-}
-
-void removeTraceHandler(const std::string& name) {
-  if (name == g_handler_name) g_handler.reset();
-}
-
-#endif
 
 void refreshClosedownText() {
   std::uint16_t level = diagnosticsLevel();

@@ -1,6 +1,5 @@
 #include "platform/service_manager.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -8,6 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+
+#include "platform/files.h"
 
 namespace talvo::platform {
 namespace {
@@ -36,21 +37,6 @@ std::string quoteForExecStart(const std::string& path) {
   }
   out += '"';
   return out;
-}
-
-int writeAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 }  // namespace
@@ -111,24 +97,9 @@ bool unitFileExists(const std::string& service_name) {
 
 int writeUnitFile(const std::string& service_name,
                   const std::string& program_path) {
-  return replaceFile(unitFilePath(service_name),
-                     unitFileText(service_name, program_path), 0644);
-}
-
-int replaceFile(const std::string& path, const std::string& text,
-                unsigned mode) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = writeAll(fd, text);
-  if (error == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
-    error = errno;
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) ::unlink(temp.c_str());
-  return error;
+  return writeFileAtomically(unitFilePath(service_name),
+                             unitFileText(service_name, program_path))
+      .value();
 }
 
 int removeUnitFile(const std::string& service_name) {

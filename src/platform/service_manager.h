@@ -45,13 +45,6 @@ bool unitFileExists(const std::string& service_name);
 int writeUnitFile(const std::string& service_name,
                   const std::string& program_path);
 
-// Replaces the file `path` with `text`: a temporary file in the same
-// directory, written, given `mode`, flushed to disk and renamed over the
-// target. Returns 0 or the errno of the failing call; a failure leaves the
-// old file as it was.
-int replaceFile(const std::string& path, const std::string& text,
-                unsigned mode);
-
 // Removes the unit file. Returns 0 or the errno of the failing call.
 int removeUnitFile(const std::string& service_name);
 

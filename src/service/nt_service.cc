@@ -10,9 +10,9 @@
 
 #include "platform/program.h"
 #include "platform/service_manager.h"
+#include "platform/settings_store.h"
 #include "platform/signals.h"
 #include "service/event_messages.h"
-#include "service/registry_file.h"
 
 namespace talvo::service {
 namespace {
@@ -106,11 +106,12 @@ bool CNTService::InstallService() {
     last_error_ = error;
     return false;
   }
-  int error = writeRegistryValues(
-      eventSourceKey(service_name_),
-      {{"EventMessageFile", path}, {"TypesSupported", "7"}});
-  if (error != 0) {
-    last_error_ = error;
+  const std::string key = eventSourceKey(service_name_);
+  std::error_code error =
+      platform::setSettingsValue(key, "EventMessageFile", path);
+  if (!error) error = platform::setSettingsValue(key, "TypesSupported", "7");
+  if (error) {
+    last_error_ = error.value();
     return false;
   }
   LogServiceEvent(EventType::kInformation, EVMSG_INSTALLED,

@@ -47,25 +47,6 @@ TEST(ServiceManagerTest, WriteExistsRemove) {
   ::unsetenv("QV_SERVICE_DIR");
 }
 
-TEST(ServiceManagerTest, ReplaceFileLeavesNoTemporaryAndKeepsOldOnFailure) {
-  testing::TempDir dir;
-  std::string path = dir.file("f");
-  ASSERT_EQ(replaceFile(path, "one", 0600), 0);
-  ASSERT_EQ(replaceFile(path, "two", 0600), 0);
-  EXPECT_EQ(testing::readFile(path), "two");
-  int entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 1);
-  // A directory in the way: the rename fails and nothing else changes.
-  std::filesystem::create_directory(dir.file("d"));
-  std::filesystem::create_directory(dir.file("d/sub"));
-  EXPECT_NE(replaceFile(dir.file("d"), "x", 0600), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(dir.file("d/sub")));
-}
-
 TEST(ServiceManagerTest, NotifyReachesTheSocketNamedByTheEnvironment) {
   testing::TempDir dir;
   ::unsetenv("NOTIFY_SOCKET");
