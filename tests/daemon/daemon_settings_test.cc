@@ -44,6 +44,19 @@ TEST(DaemonSettingsTest, ReadsEveryValueFromTheSettingsFile) {
   EXPECT_EQ(s.delay_ms, 100u);
 }
 
+TEST(DaemonSettingsTest, ShippedSampleReads) {
+  auto sample =
+      std::filesystem::path(__FILE__).parent_path() / "../../etc/registry";
+  ::setenv("QV_REGISTRY", sample.c_str(), 1);
+  DaemonSettings s = parseDaemonSettings(readDaemonKey());
+  ::unsetenv("QV_REGISTRY");
+  EXPECT_TRUE(s.log);
+  EXPECT_EQ(s.log_file, "/var/log/talvod.log");
+  EXPECT_EQ(s.trace_level, 1);
+  EXPECT_FALSE(s.interop);
+  EXPECT_EQ(s.delay_ms, 0u);
+}
+
 // ---- Boundaries --------------------------------------------------------
 
 TEST(DaemonSettingsTest, DefaultsWithoutKey) {

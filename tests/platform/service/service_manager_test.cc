@@ -32,6 +32,13 @@ TEST(ServiceManagerTest, ExecStartIsQuotedAndEscaped) {
   EXPECT_NE(text.find("Description=Talvo Daemon\n"), std::string::npos);
 }
 
+TEST(ServiceManagerTest, ShippedSampleIsWhatInstallWrites) {
+  auto sample = std::filesystem::path(__FILE__).parent_path() /
+                "../../../etc/talvo-daemon.service";
+  EXPECT_EQ(testing::readFile(sample.string()),
+            unitFileText("Talvo Daemon", "/usr/local/bin/talvod"));
+}
+
 TEST(ServiceManagerTest, WriteExistsRemove) {
   testing::TempDir dir;
   ::setenv("QV_SERVICE_DIR", dir.path().c_str(), 1);
