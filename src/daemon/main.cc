@@ -11,6 +11,8 @@
 
 int main(int argc, char** argv) {
   using namespace talvo::daemon;
+  // Controls wait for the dispatcher's thread; none may end the process.
+  talvo::platform::blockControlSignals();
   RuntimeStartupGuard guard;
   // The port allocator is made with the daemon object by the core factory.
   prepareRuntime();

@@ -118,13 +118,17 @@ void writeClosedownText(int fd, int signal_number) {
   writeClosedown(fd, signal_number);
 }
 
-ControlSignalThread::ControlSignalThread(std::function<void(int)> handler)
-    : handler_(std::move(handler)) {
+void blockControlSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGUSR1);
   sigaddset(&set, SIGHUP);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+ControlSignalThread::ControlSignalThread(std::function<void(int)> handler)
+    : handler_(std::move(handler)) {
+  blockControlSignals();
   thread_ = std::thread([this] { loop(); });
 }
 

@@ -25,6 +25,11 @@ namespace talvo::platform {
 inline constexpr int kControlStop = 1;    // SIGUSR1
 inline constexpr int kControlUser = 128;  // SIGHUP
 
+// Blocks SIGUSR1 and SIGHUP in the calling thread, so that a control that
+// arrives before the control thread runs waits for it instead of ending
+// the process. Call first thing in main, before any thread is created.
+void blockControlSignals();
+
 // Installs the closedown handler for SIGINT and SIGTERM. The handler writes
 // the closedown text, if one is enabled, to standard output, then
 // "\n<Closedown Handler, Tidying up after signal: N>\n", and ends the
