@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -152,8 +154,15 @@ void CNTService::RunForeground() {
 }
 
 void CNTService::RunWithControls() {
-  platform::ControlSignalThread controls(
-      [](int control) { Handler(static_cast<std::uint32_t>(control)); });
+  std::optional<platform::ControlSignalThread> controls;
+  try {
+    controls.emplace(
+        [](int control) { Handler(static_cast<std::uint32_t>(control)); });
+  } catch (const std::system_error&) {
+    // Without the dispatcher's thread no control could reach the service.
+    LogServiceEvent(EventType::kError, EVMSG_CTRLHANDLERNOTINSTALLED);
+    return;
+  }
   ServiceMain(0, nullptr);
 }
 
