@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include "daemon/daemon_log.h"
 #include "talvod_process.h"
@@ -134,16 +135,6 @@ TEST_F(DaemonServiceTest, CheckpointOffStillCreatesTheObject) {
   EXPECT_FALSE(record_.options->interop_file);
 }
 
-TEST_F(DaemonServiceTest, LogGetsTraceLinesUntilTearDown) {
-  settings("Log=yes\nLogFile=" + dir_.file("log") + "\n");
-  {
-    DaemonService service("Talvo Daemon", factory_);
-    service.OnInit();
-    EXPECT_NE(testing::readFile(dir_.file("log")).find("Talvo daemon v2.3c"),
-              std::string::npos);
-  }
-}
-
 TEST(DaemonLogTest, FileIsTruncatedAndOutputsGetEveryLine) {
   testing::TempDir dir;
   testing::writeFile(dir.file("log"), "old text\n");
@@ -207,40 +198,39 @@ TEST_F(DaemonServiceTest,
 
 using DaemonServiceDeathTest = DaemonServiceTest;
 
-TEST_F(DaemonServiceDeathTest, CommFailureNamesARunningDaemon) {
+TEST_F(DaemonServiceDeathTest, StartUpFailuresShowAMessageAndExitOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  settings("");
-  factory_.create_failure = std::make_unique<CORBA::COMM_FAILURE>(10080);
-  DaemonService service("Talvo Daemon", factory_);
-  EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1),
-              "Talvo Daemon: Comm Failure - Check that you do not already "
-              "have an Talvo daemon running!");
-}
-
-TEST_F(DaemonServiceDeathTest, OtherCreationFailure) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  settings("");
-  factory_.create_failure = std::make_unique<CORBA::NO_RESOURCES>(1);
-  DaemonService service("Talvo Daemon", factory_);
-  EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1),
-              "Talvo Daemon: Unknown error initalising daemon");
-}
-
-TEST_F(DaemonServiceDeathTest, CheckpointFileRejected) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  settings("Checkpoint=yes\nCheckPointFile=/cp\n");
-  factory_.checkpoint_fails = true;
-  DaemonService service("Talvo Daemon", factory_);
-  EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1),
-              "Talvo Daemon: unexpected exception setting checkpoint file!");
-}
-
-TEST_F(DaemonServiceDeathTest, ReadyDeclarationFails) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  settings("");
-  factory_.ready_fails = true;
-  DaemonService service("Talvo Daemon", factory_);
-  EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1), "");
+  struct Case {
+    const char* settings;
+    std::function<void(FakeFactory&)> arrange;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"",
+       [](FakeFactory& f) {
+         f.create_failure = std::make_unique<CORBA::COMM_FAILURE>(10080);
+       },
+       "Talvo Daemon: Comm Failure - Check that you do not already have an "
+       "Talvo daemon running!"},
+      {"",
+       [](FakeFactory& f) {
+         f.create_failure = std::make_unique<CORBA::NO_RESOURCES>(1);
+       },
+       "Talvo Daemon: Unknown error initalising daemon"},
+      {"Checkpoint=yes\nCheckPointFile=/cp\n",
+       [](FakeFactory& f) { f.checkpoint_fails = true; },
+       "Talvo Daemon: unexpected exception setting checkpoint file!"},
+      // The environment is printed on standard output instead.
+      {"", [](FakeFactory& f) { f.ready_fails = true; }, ""},
+  };
+  for (const Case& c : cases) {
+    settings(c.settings);
+    Record record;
+    FakeFactory factory(record);
+    c.arrange(factory);
+    DaemonService service("Talvo Daemon", factory);
+    EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1), c.message);
+  }
 }
 
 }  // namespace

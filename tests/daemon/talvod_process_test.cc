@@ -108,27 +108,6 @@ TEST(TalvodSignalTest, ClosedownSilentAtLevelZero) {
   EXPECT_EQ(daemon.out().find("Closedown"), std::string::npos);
 }
 
-TEST(TalvodSignalTest, ClosedownLongPrefixAtLevelTwo) {
-  TempDir dir;
-  writeFile(dir.file("registry"), daemonRegistry("TraceLevel=2\n"));
-  Talvod daemon(dir, {"-f"});
-  ASSERT_TRUE(daemon.waitForErr("status READY=1"));
-  daemon.signal(SIGINT);
-  EXPECT_EQ(daemon.exitCode(), 0);
-  std::string out = daemon.out();
-  size_t at = out.rfind("\n<Closedown Handler, Tidying up after signal: 2>\n");
-  ASSERT_NE(at, std::string::npos);
-  size_t start = out.rfind('[', at);
-  ASSERT_NE(start, std::string::npos);
-  std::string prefix = out.substr(start, at - start);
-  // "[hh:mm:ss --- talvod@host "
-  ASSERT_GT(prefix.size(), 14u);
-  EXPECT_EQ(prefix[3], ':');
-  EXPECT_EQ(prefix[6], ':');
-  EXPECT_EQ(prefix.substr(9, 5), " --- ");
-  EXPECT_EQ(prefix.substr(14, 7), "talvod@");
-}
-
 // ---- Error paths -------------------------------------------------------
 
 TEST(TalvodTearDownTest, UnwritableInteropFileIsFatal) {

@@ -1,4 +1,4 @@
-// Unit files, the service directory and sd_notify status reports.
+// Unit files in the service directory.
 
 #include "platform/service_manager.h"
 
@@ -7,20 +7,9 @@
 #include <cstdlib>
 
 #include "../../daemon/talvod_process.h"
-#include "platform/program.h"
 
 namespace talvo::platform {
 namespace {
-
-TEST(ServiceManagerTest, UnitNamesAndPaths) {
-  EXPECT_EQ(unitNameFor("Talvo Daemon"), "talvo-daemon.service");
-  ::setenv("QV_SERVICE_DIR", "/x/y/", 1);
-  EXPECT_EQ(unitFilePath("Talvo Daemon"), "/x/y/talvo-daemon.service");
-  ::setenv("QV_SERVICE_DIR", "", 1);
-  EXPECT_EQ(serviceDirectory(), "/etc/systemd/system");
-  ::unsetenv("QV_SERVICE_DIR");
-  EXPECT_EQ(serviceDirectory(), "/etc/systemd/system");
-}
 
 TEST(ServiceManagerTest, ExecStartIsQuotedAndEscaped) {
   std::string text = unitFileText("Talvo Daemon", "/opt/my dir/%h$x\\\"d");
@@ -52,26 +41,6 @@ TEST(ServiceManagerTest, WriteExistsRemove) {
   ::setenv("QV_SERVICE_DIR", dir.file("missing").c_str(), 1);
   EXPECT_EQ(writeUnitFile("Talvo Daemon", "/bin/talvod"), ENOENT);
   ::unsetenv("QV_SERVICE_DIR");
-}
-
-TEST(ServiceManagerTest, NotifyReachesTheSocketNamedByTheEnvironment) {
-  testing::TempDir dir;
-  ::unsetenv("NOTIFY_SOCKET");
-  EXPECT_FALSE(startedByServiceManager());
-  EXPECT_FALSE(notifyServiceManager("READY=1"));
-  testing::NotifySocket manager(dir);
-  ::setenv("NOTIFY_SOCKET", manager.path().c_str(), 1);
-  EXPECT_TRUE(startedByServiceManager());
-  EXPECT_TRUE(notifyServiceManager("STATUS=Starting"));
-  EXPECT_TRUE(manager.waitFor("STATUS=Starting", std::chrono::seconds(2)));
-  ::unsetenv("NOTIFY_SOCKET");
-}
-
-TEST(ProgramTest, PathIsAbsoluteAndNamesThisProgram) {
-  std::string path = programPath();
-  ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path.front(), '/');
-  EXPECT_NE(path.find("platform_service_test"), std::string::npos);
 }
 
 }  // namespace

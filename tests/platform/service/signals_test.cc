@@ -1,14 +1,12 @@
-// The closedown text and the control-signal thread.
+// The text the closedown handler writes.
 
 #include "platform/signals.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <ctime>
+#include <string>
 
 namespace talvo::platform {
 namespace {
@@ -57,26 +55,6 @@ TEST(ClosedownTextTest, ShortAndLongPrefixesAndSilence) {
 
   setClosedownText(false, "[talvod: ");
   EXPECT_EQ(closedownOutput(2), "");
-}
-
-TEST(ControlSignalThreadTest, SignalsBecomeControls) {
-  std::atomic<int> stops{0};
-  std::atomic<int> users{0};
-  {
-    ControlSignalThread thread([&](int control) {
-      if (control == kControlStop) ++stops;
-      if (control == kControlUser) ++users;
-    });
-    ::kill(::getpid(), SIGHUP);
-    ::kill(::getpid(), SIGUSR1);
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while ((stops == 0 || users == 0) &&
-           std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  EXPECT_EQ(stops, 1);
-  EXPECT_EQ(users, 1);
 }
 
 }  // namespace
