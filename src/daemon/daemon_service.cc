@@ -1,7 +1,5 @@
 #include "daemon/daemon_service.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -9,6 +7,7 @@
 #include "daemon/runtime_link.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/program.h"
 
 namespace talvo::daemon {
 namespace {
@@ -26,7 +25,7 @@ void fatalMessageBox(const std::string& text) {
   std::fflush(nullptr);
   platform::reportErrorToUser(kServiceName, text);
   // No destructors: other threads may still run, and nothing is tidied.
-  ::_exit(1);
+  platform::exitImmediately(1);
 }
 
 DaemonService::DaemonService(const char* service_name,
@@ -127,8 +126,7 @@ bool DaemonService::OnInit() {
     daemon_->implIsReady(env);
     if (env.exception() != nullptr) {
       printEnvironment(env);
-      std::fflush(nullptr);
-      ::_exit(1);
+      platform::exitImmediately(1);
     }
   }
 

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -101,7 +100,7 @@ bool CNTService::InstallService() {
   // name a program that does not exist.
   const std::string path = platform::programPath();
   if (path.empty()) {
-    last_error_ = ENOENT;
+    last_error_ = static_cast<int>(std::errc::no_such_file_or_directory);
     return false;
   }
   if (int error = platform::writeUnitFile(service_name_, path); error != 0) {
@@ -190,7 +189,9 @@ void CNTService::SetStatus(std::uint32_t state) {
 bool CNTService::Initialize() {
   SetStatus(SERVICE_START_PENDING);
   bool ok = OnInit();
-  status_.win32_exit_code = static_cast<std::uint32_t>(errno);
+  // The exit code stays 0: systemd learns of a failure from the process's
+  // exit status, not from the status record.
+  status_.win32_exit_code = 0;
   status_.check_point = 0;
   status_.wait_hint = 0;
   if (!ok) {
