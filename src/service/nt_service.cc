@@ -187,7 +187,8 @@ void CNTService::SetStatus(std::uint32_t state) {
 }
 
 bool CNTService::Initialize() {
-  SetStatus(SERVICE_START_PENDING);
+  // Reported as start-pending unless a stop has already come in.
+  ReportStatus();
   bool ok = OnInit();
   // The exit code stays 0: systemd learns of a failure from the process's
   // exit status, not from the status record.
@@ -212,7 +213,10 @@ bool CNTService::Initialize() {
 void CNTService::ServiceMain(int /*argc*/, char** /*argv*/) {
   CNTService* service = g_instance;
   if (service == nullptr) return;
-  service->status_.current_state.store(SERVICE_START_PENDING);
+  // A stop taken before this point has set stop-pending: keep it.
+  std::uint32_t stopped = SERVICE_STOPPED;
+  service->status_.current_state.compare_exchange_strong(stopped,
+                                                         SERVICE_START_PENDING);
   // The control handler is the dispatcher's thread, already running.
   if (!service->Initialize()) return;
   // A stop that arrived during OnInit is honoured: the flag is set first

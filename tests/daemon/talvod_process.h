@@ -61,9 +61,24 @@ inline void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// $TALVO_TEST_BIN/src/daemon/talvod; without the variable, the build root
+// is found from this test program's place in it (tests/<folder>/<test>).
 inline std::string talvodPath() {
   const char* bin = std::getenv("TALVO_TEST_BIN");
-  return std::string(bin != nullptr ? bin : ".") + "/src/daemon/talvod";
+  std::filesystem::path root;
+  if (bin != nullptr && *bin != '\0') {
+    root = bin;
+  } else {
+    std::error_code ignored;
+    root =
+        std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    while (!root.empty() && root.filename() != "tests" &&
+           root != root.root_path()) {
+      root = root.parent_path();
+    }
+    root = root.parent_path();
+  }
+  return (root / "src/daemon/talvod").string();
 }
 
 // A settings file holding the Daemon key with `body` as its lines.
@@ -79,8 +94,11 @@ inline std::string daemonRegistry(const std::string& body) {
 // empty value removes the variable).
 class Talvod {
  public:
+  // With `usr1_pending_at_start`, SIGUSR1 is blocked when the program
+  // starts, so that one sent at once waits for the program to take it.
   Talvod(const TempDir& dir, std::vector<std::string> args,
-         std::map<std::string, std::string> extra = {})
+         std::map<std::string, std::string> extra = {},
+         bool usr1_pending_at_start = false)
       : out_(dir.file("stdout")), err_(dir.file("stderr")) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -118,9 +136,10 @@ class Talvod {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t mask;
+    sigemptyset(&mask);
+    if (usr1_pending_at_start) sigaddset(&mask, SIGUSR1);
+    posix_spawnattr_setsigmask(&attr, &mask);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     if (::posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(),
                       envp.data()) != 0) {
@@ -139,12 +158,16 @@ class Talvod {
   }
 
   bool started() const { return pid_ > 0; }
-  void signal(int sig) { ::kill(pid_, sig); }
+  // Only ever to the process started here: a failed start must not turn
+  // into kill(-1) or waitpid(-1).
+  void signal(int sig) {
+    if (pid_ > 0 && !status_) ::kill(pid_, sig);
+  }
 
   // The wait status once the process ended within `timeout`, else nullopt.
   std::optional<int> wait(
       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    if (status_) return status_;
+    if (status_ || pid_ <= 0) return status_;
     auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       int status = 0;

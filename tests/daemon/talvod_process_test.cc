@@ -108,6 +108,20 @@ TEST(TalvodSignalTest, ClosedownSilentAtLevelZero) {
   EXPECT_EQ(daemon.out().find("Closedown"), std::string::npos);
 }
 
+TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {
+  TempDir dir;
+  writeFile(
+      dir.file("registry"),
+      daemonRegistry("Interop=yes\nInteropFile=" + dir.file("d.ior") + "\n"));
+  Talvod daemon(dir, {"-f"}, {}, /*usr1_pending_at_start=*/true);
+  ASSERT_TRUE(daemon.started());
+  daemon.signal(SIGUSR1);
+  EXPECT_EQ(daemon.exitCode(), 3) << daemon.err();
+  EXPECT_NE(daemon.err().find("Talvo Daemon: The service was stopped.\n"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
+}
+
 // ---- Error paths -------------------------------------------------------
 
 TEST(TalvodTearDownTest, UnwritableInteropFileIsFatal) {
