@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "../../daemon/talvod_process.h"
 
 namespace talvo::platform {
@@ -26,21 +24,6 @@ TEST(ServiceManagerTest, ShippedSampleIsWhatInstallWrites) {
                 "../../../etc/talvo-daemon.service";
   EXPECT_EQ(testing::readFile(sample.string()),
             unitFileText("Talvo Daemon", "/usr/local/bin/talvod"));
-}
-
-TEST(ServiceManagerTest, WriteExistsRemove) {
-  testing::TempDir dir;
-  ::setenv("QV_SERVICE_DIR", dir.path().c_str(), 1);
-  EXPECT_FALSE(unitFileExists("Talvo Daemon"));
-  ASSERT_EQ(writeUnitFile("Talvo Daemon", "/bin/talvod"), 0);
-  EXPECT_TRUE(unitFileExists("Talvo Daemon"));
-  EXPECT_EQ(testing::readFile(dir.file("talvo-daemon.service")),
-            unitFileText("Talvo Daemon", "/bin/talvod"));
-  EXPECT_EQ(removeUnitFile("Talvo Daemon"), 0);
-  EXPECT_EQ(removeUnitFile("Talvo Daemon"), ENOENT);
-  ::setenv("QV_SERVICE_DIR", dir.file("missing").c_str(), 1);
-  EXPECT_EQ(writeUnitFile("Talvo Daemon", "/bin/talvod"), ENOENT);
-  ::unsetenv("QV_SERVICE_DIR");
 }
 
 }  // namespace
