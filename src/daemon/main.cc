@@ -8,12 +8,15 @@
 #include "daemon/daemon_service.h"
 #include "daemon/runtime_link.h"
 #include "platform/signals.h"
+#include "runtime/except/new_handler.h"
 
 int main(int argc, char** argv) {
   using namespace talvo::daemon;
   // Controls wait for the dispatcher's thread; none may end the process.
   talvo::platform::blockControlSignals();
   RuntimeStartupGuard guard;
+  // Running out of memory anywhere ends the process with its fixed message.
+  talvo::installNewHandler();
   // The port allocator is made with the daemon object by the core factory.
   prepareRuntime();
   talvo::platform::installClosedownHandler();
