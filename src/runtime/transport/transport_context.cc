@@ -4,9 +4,9 @@
 
 #include "runtime/transport/transport_context.h"
 
-#include <cstdlib>
 #include <thread>
 
+#include "platform/environment.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
 
@@ -30,9 +30,7 @@ class ProcessContext : public TransportContext {
   }
 
   std::optional<std::string> maxMessageSize() override {
-    const char* value = std::getenv("QV_MAX_MESSAGE_SIZE");
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
+    return platform::getEnv("QV_MAX_MESSAGE_SIZE");
   }
 
   void sleep(std::chrono::milliseconds duration) override {
