@@ -114,13 +114,13 @@ void EventLoop::acceptAll(Listener& listener) {
 void EventLoop::readFrom(Connection& conn) {
   std::size_t total = 0;
   while (!conn.eof && total < kReadBudget) {
-    std::size_t old = conn.pending.size();
-    conn.pending.resize(old + kReadPiece);
+    // Read into the loop's scratch space (no zero-filling of the pending
+    // bytes); it is free again before any callback runs.
+    read_scratch_.resize(kReadPiece);
     std::size_t got = 0;
-    int code = platform::receiveSome(
-        conn.socket.get(), std::span(conn.pending.data() + old, kReadPiece),
-        got);
-    conn.pending.resize(old + got);
+    int code = platform::receiveSome(conn.socket.get(), read_scratch_, got);
+    conn.pending.insert(conn.pending.end(), read_scratch_.begin(),
+                        read_scratch_.begin() + got);
     if (code == platform::kWsaEwouldblock) break;
     if (code != 0) {
       closeWith(conn, socketFailure(kMinorReceive, code));

@@ -190,6 +190,7 @@ class EventLoop {
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::vector<std::unique_ptr<Connection>> closed_;
   std::vector<Waiter*> waiters_;
+  Bytes read_scratch_;
   int depth_ = 0;  // nesting of runOnce()
 };
 

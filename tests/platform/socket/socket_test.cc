@@ -156,14 +156,6 @@ TEST(SocketErrors, SendToAClosedPeerFailsWithoutSigpipe) {
   EXPECT_EQ(code, kWsaEconnreset);
 }
 
-TEST(SocketErrors, HandleOperationsOnClosedDescriptor) {
-  SocketHandle handle;
-  EXPECT_EQ(handle.reset(), 0);  // nothing to close
-  std::size_t got = 0;
-  std::vector<std::uint8_t> buf(4);
-  EXPECT_EQ(receiveSome(-1, buf, got), 10009);  // WSAEBADF
-}
-
 TEST(SocketWait, TimesOutAfterBlockingNotSpinning) {
   Pair p = connectedPair();
   std::vector<WaitEntry> wait{{p.server.get(), kWaitRead, 0}};

@@ -65,11 +65,6 @@ TEST(SocketFailureText, InterfaceFailures) {
     WsiError error;
     const char* text;
   } cases[] = {
-      {WsiError::kCancelled, "WSI Error: Synchronous Operation Cancelled"},
-      {WsiError::kTimeout, "WSI Error: Synchronous Operation Timeout"},
-      {WsiError::kReentry, "WSI Error: Synchronous Operation Reentry"},
-      {WsiError::kNotInitialized,
-       "WSI Error: Winsock Interface Not Initialized"},
       {WsiError::kInvalidSocket, "WSI Error: Operation On Invalid Socket"},
       {static_cast<WsiError>(99), "WSI Error: Unknown Error Type"},
   };

@@ -349,14 +349,6 @@ TEST_F(EventLoopTest, ConnectionTraceLinesAndCloseDetection) {
       0u);
 }
 
-TEST_F(EventLoopTest, DiagnosticsLevelZeroIsSilent) {
-  context_.level = 0;
-  Channel& ch = client();
-  loop_->traceNewConnection(ch);
-  loop_->close(ch);
-  EXPECT_TRUE(context_.lines.empty());
-}
-
 TEST_F(EventLoopTest, ClosingFromTheFrameCallbackIsSafe) {
   EventLoopCallbacks callbacks;
   callbacks.on_frame = [this](Channel& ch, ByteView) { loop_->close(ch); };
