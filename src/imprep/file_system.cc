@@ -1,0 +1,178 @@
+#include "imprep/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace talvo::imprep {
+namespace {
+
+// Closes a descriptor on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now; returns 0 or an errno value.
+  int close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+int writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+std::string parentOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+FileKind fileKind(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return FileKind::kNone;
+  if (S_ISREG(st.st_mode)) return FileKind::kFile;
+  if (S_ISDIR(st.st_mode)) return FileKind::kDirectory;
+  return FileKind::kOther;
+}
+
+bool isReadable(const std::string& path) {
+  return ::access(path.c_str(), R_OK) == 0;
+}
+
+int readFile(const std::string& path, std::size_t limit, std::string* out) {
+  out->clear();
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      out->clear();
+      return error;
+    }
+    if (n == 0) break;
+    if (out->size() + static_cast<std::size_t>(n) > limit) {
+      out->clear();
+      return EFBIG;
+    }
+    out->append(buffer, static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+int writeFileAtomically(const std::string& path, const std::string& content) {
+  // A name no listing shows as a record or owner file.
+  static std::minstd_rand random{std::random_device{}()};
+  std::string temp;
+  int fdValue = -1;
+  for (int attempt = 0; attempt < 100 && fdValue < 0; ++attempt) {
+    temp = path + ".tmp" + std::to_string(random() % 1000000);
+    fdValue = ::open(temp.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                     0666);
+    if (fdValue < 0 && errno != EEXIST) return errno;
+  }
+  if (fdValue < 0) return EEXIST;
+  Fd fd(fdValue);
+  struct stat old;
+  int error = 0;
+  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+    error = errno;
+  }
+  if (error == 0) error = writeAll(fd.get(), content.data(), content.size());
+  if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+  if (int closed = fd.close(); error == 0) error = closed;
+  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return error;
+  }
+  // Make the rename itself durable; a failure here leaves a complete file.
+  Fd dir(::open(parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return 0;
+}
+
+int removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int makeDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+int removeDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
+
+int listDirectory(const std::string& path, std::vector<DirEntry>* out) {
+  out->clear();
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return errno;
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    DirEntry item{name, entry->d_type == DT_DIR, entry->d_type == DT_REG};
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat st;
+      std::string full = path + "/" + name;
+      if (::lstat(full.c_str(), &st) == 0) item.isDirectory = S_ISDIR(st.st_mode);
+      if (::stat(full.c_str(), &st) == 0) item.isFile = S_ISREG(st.st_mode);
+    }
+    out->push_back(std::move(item));
+  }
+  ::closedir(dir);
+  if (error != 0) {
+    out->clear();
+    return error;
+  }
+  std::sort(out->begin(), out->end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return 0;
+}
+
+std::string errorText(int error) {
+  char buffer[256];
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace talvo::imprep
