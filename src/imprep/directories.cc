@@ -50,8 +50,8 @@ bool ImpRepository::hasDirRights(std::string_view directory,
   if (start == std::string::npos) return false;
   std::size_t end = text.find_first_of(" \t\r\n\v\f", start);
   std::string_view word = std::string_view(text).substr(
-      start + 1, end == std::string::npos ? std::string::npos
-                                          : end - start - 1);
+      start + 1,
+      end == std::string::npos ? std::string::npos : end - start - 1);
   while (!word.empty()) {
     std::size_t semi = word.find(';');
     std::string_view entry = word.substr(0, semi);
@@ -149,10 +149,7 @@ Status ImpRepository::newDirectory(std::string_view principal,
     }
   }
   if (makeDirectory(path) != 0) return fail<CORBA::INTERNAL>(10153, path);
-  std::string owner = ";";
-  owner += principal;
-  owner += ';';
-  if (writeFileAtomically(ownerPath(name), owner) != 0) {
+  if (writeFileAtomically(ownerPath(name), framed(principal)) != 0) {
     // A directory without an owner file could never be changed or removed.
     removeDirectory(path);
     return fail<CORBA::INTERNAL>(10153, path);
@@ -204,10 +201,7 @@ Status ImpRepository::changeOwnerDir(std::string_view principal,
   if (!isSafeUser(newOwner)) {
     return fail<CORBA::BAD_PARAM>(10033, std::string(newOwner));
   }
-  std::string owner = ";";
-  owner += newOwner;
-  owner += ';';
-  if (Status s = writeOwnerFile(directory, owner, 10155,
+  if (Status s = writeOwnerFile(directory, framed(newOwner), 10155,
                                 ownerFileFailure(directory))) {
     return s;
   }
@@ -232,7 +226,8 @@ Status ImpRepository::addDirRights(std::string_view principal,
                                    std::string_view user,
                                    std::string_view directory) {
   if (Status s = checkDirectory(principal, directory)) return s;
-  if (!isSafeUser(user)) return fail<CORBA::BAD_PARAM>(10033, std::string(user));
+  if (!isSafeUser(user))
+    return fail<CORBA::BAD_PARAM>(10033, std::string(user));
   std::string text;
   if (readFile(ownerPath(directory), kMaxOwnerFileBytes, &text) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(directory));
@@ -240,8 +235,7 @@ Status ImpRepository::addDirRights(std::string_view principal,
   std::size_t lf = text.find('\n');
   std::string first = text.substr(0, lf);
   std::string rest = lf == std::string::npos ? "" : text.substr(lf);
-  std::string framed = ";" + std::string(user) + ";";
-  if (first.find(framed) != std::string::npos) return nullptr;
+  if (first.find(framed(user)) != std::string::npos) return nullptr;
   first += user;
   first += ';';
   return writeOwnerFile(directory, first + rest, 10141, editFailure(directory));
@@ -251,7 +245,8 @@ Status ImpRepository::removeDirRights(std::string_view principal,
                                       std::string_view user,
                                       std::string_view directory) {
   if (Status s = checkDirectory(principal, directory)) return s;
-  if (!isSafeUser(user)) return fail<CORBA::BAD_PARAM>(10033, std::string(user));
+  if (!isSafeUser(user))
+    return fail<CORBA::BAD_PARAM>(10033, std::string(user));
   std::string text;
   if (readFile(ownerPath(directory), kMaxOwnerFileBytes, &text) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(directory));
@@ -259,8 +254,7 @@ Status ImpRepository::removeDirRights(std::string_view principal,
   std::size_t lf = text.find('\n');
   std::string first = text.substr(0, lf);
   std::string rest = lf == std::string::npos ? "" : text.substr(lf);
-  std::string framed = ";" + std::string(user) + ";";
-  std::size_t at = first.find(framed);
+  std::size_t at = first.find(framed(user));
   if (at == std::string::npos) return nullptr;
   first.erase(at + 1, user.size() + 1);
   return writeOwnerFile(directory, first + rest, 10141, editFailure(directory));
@@ -271,7 +265,8 @@ Status ImpRepository::forEachServer(std::string_view principal,
                                     std::string_view directory,
                                     AccessList which, bool add) {
   if (Status s = checkDirectory(principal, directory)) return s;
-  if (!isSafeUser(user)) return fail<CORBA::BAD_PARAM>(10033, std::string(user));
+  if (!isSafeUser(user))
+    return fail<CORBA::BAD_PARAM>(10033, std::string(user));
   std::vector<std::string> entries;
   if (Status s = listServers(directory, &entries)) return s;
   for (const std::string& entry : entries) {

@@ -44,13 +44,14 @@ bool readable(const std::string& text) {
 
 }  // namespace
 
-Status ImpRepository::editKey(std::string_view principal,
-                              std::string_view name, std::string_view key,
+Status ImpRepository::editKey(std::string_view principal, std::string_view name,
+                              std::string_view key,
                               std::optional<std::string_view> command,
                               bool method) {
   const std::uint32_t keyMinor = method ? 10031 : 10030;
   if (command && !method) trace(" adding marker for cmd ");
-  if (!isSafeKey(key)) return fail<CORBA::BAD_PARAM>(keyMinor, std::string(key));
+  if (!isSafeKey(key))
+    return fail<CORBA::BAD_PARAM>(keyMinor, std::string(key));
   if (command && !isSafeCommand(*command)) {
     return fail<CORBA::BAD_PARAM>(keyMinor, std::string(*command));
   }
@@ -68,8 +69,7 @@ Status ImpRepository::editKey(std::string_view principal,
     return fail<CORBA::BAD_OPERATION>(10250, std::string(name));
   }
   if (!command && !record->launchInfo().lookup(key)) {
-    return fail<CORBA::BAD_OPERATION>(method ? 10247 : 10246,
-                                      std::string(key));
+    return fail<CORBA::BAD_OPERATION>(method ? 10247 : 10246, std::string(key));
   }
 
   // Only lines after the head are marker lines; the head (including the
@@ -202,15 +202,13 @@ Status ImpRepository::editAccessList(std::string_view principal,
   std::string line(body(lines[index]));
   const std::string ending(lines[index].substr(line.size()));
   if (add) {
-    std::string framed = ";" + std::string(*add) + ";";
-    if (line.find(framed) == std::string::npos) {
+    if (line.find(framed(*add)) == std::string::npos) {
       line += *add;
       line += ';';
     }
   }
   if (remove) {
-    std::string framed = ";" + std::string(*remove) + ";";
-    std::size_t at = line.find(framed);
+    std::size_t at = line.find(framed(*remove));
     if (at != std::string::npos) line.erase(at + 1, remove->size() + 1);
   }
   if (line + ending == lines[index]) return nullptr;  // nothing changes

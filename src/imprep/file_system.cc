@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <random>
 
@@ -64,17 +65,25 @@ FileKind fileKind(const std::string& path) {
   return FileKind::kOther;
 }
 
-bool isReadable(const std::string& path) {
-  return ::access(path.c_str(), R_OK) == 0;
-}
-
 int readFile(const std::string& path, std::size_t limit, std::string* out) {
   out->clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  // Files are replaced by rename, never rewritten in place, so the size of a
+  // regular file tells when its end has been read.
+  const bool regular = S_ISREG(st.st_mode);
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  if (regular && size > limit) return EFBIG;
+  out->resize(regular ? std::max<std::size_t>(size, 1) : 16384);
+  std::size_t used = 0;
+  while (!(regular && used >= size)) {
+    if (used == out->size()) {
+      if (used > limit) break;
+      out->resize(std::min(limit + 1, 2 * used));
+    }
+    ssize_t n = ::read(fd.get(), out->data() + used, out->size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       int error = errno;
@@ -82,11 +91,12 @@ int readFile(const std::string& path, std::size_t limit, std::string* out) {
       return error;
     }
     if (n == 0) break;
-    if (out->size() + static_cast<std::size_t>(n) > limit) {
-      out->clear();
-      return EFBIG;
-    }
-    out->append(buffer, static_cast<std::size_t>(n));
+    used += static_cast<std::size_t>(n);
+  }
+  out->resize(used);
+  if (used > limit) {
+    out->clear();
+    return EFBIG;
   }
   return 0;
 }
@@ -98,9 +108,9 @@ int writeFileAtomically(const std::string& path, const std::string& content) {
   int fdValue = -1;
   for (int attempt = 0; attempt < 100 && fdValue < 0; ++attempt) {
     temp = path + ".tmp" + std::to_string(random() % 1000000);
-    fdValue = ::open(temp.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                     0666);
+    fdValue =
+        ::open(temp.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fdValue < 0 && errno != EEXIST) return errno;
   }
   if (fdValue < 0) return EEXIST;
@@ -155,7 +165,8 @@ int listDirectory(const std::string& path, std::vector<DirEntry>* out) {
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
       struct stat st;
       std::string full = path + "/" + name;
-      if (::lstat(full.c_str(), &st) == 0) item.isDirectory = S_ISDIR(st.st_mode);
+      if (::lstat(full.c_str(), &st) == 0)
+        item.isDirectory = S_ISDIR(st.st_mode);
       if (::stat(full.c_str(), &st) == 0) item.isFile = S_ISREG(st.st_mode);
     }
     out->push_back(std::move(item));
@@ -165,8 +176,9 @@ int listDirectory(const std::string& path, std::vector<DirEntry>* out) {
     out->clear();
     return error;
   }
-  std::sort(out->begin(), out->end(),
-            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
+    return a.name < b.name;
+  });
   return 0;
 }
 

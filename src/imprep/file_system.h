@@ -23,11 +23,9 @@ enum class FileKind { kNone, kFile, kDirectory, kOther };
 // it cannot be examined.
 FileKind fileKind(const std::string& path);
 
-// True when the calling process may read `path`.
-bool isReadable(const std::string& path);
-
-// Reads the whole file into `out`. Returns 0, an errno value, or EFBIG when
-// the file holds more than `limit` bytes (then `out` is left empty).
+// Reads the whole file into `out`. Returns 0, an errno value (ENOENT when
+// there is no such file, EACCES when it may not be read), or EFBIG when the
+// file holds more than `limit` bytes (then `out` is left empty).
 int readFile(const std::string& path, std::size_t limit, std::string* out);
 
 // Replaces `path` as a whole with `content`: writes a temporary file in the

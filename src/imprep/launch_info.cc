@@ -9,8 +9,8 @@ LaunchInfo::~LaunchInfo() = default;
 std::uint32_t LaunchInfo::bucketOf(std::string_view key) {
   std::uint32_t h = 1;
   for (char c : key) {
-    h = 2 * h + static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                    static_cast<signed char>(c)));
+    h = 2 * h + static_cast<std::uint32_t>(
+                    static_cast<std::int32_t>(static_cast<signed char>(c)));
   }
   std::uint32_t bucket = h % kBuckets;
   return bucket == 0 ? 1 : bucket;

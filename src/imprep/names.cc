@@ -20,8 +20,8 @@ bool isSafeName(std::string_view name) {
   std::size_t start = 0;
   for (;;) {
     std::size_t end = name.find_first_of("\\/", start);
-    std::string_view part = name.substr(
-        start, end == std::string_view::npos ? end : end - start);
+    std::string_view part =
+        name.substr(start, end == std::string_view::npos ? end : end - start);
     if (part.empty() || part == "." || part == "..") return false;
     if (end == std::string_view::npos) return true;
     start = end + 1;
@@ -48,6 +48,15 @@ bool isSafeCommand(std::string_view command) {
 bool isSafeUser(std::string_view user) {
   return !user.empty() && user.find_first_of("; ") == std::string_view::npos &&
          !hasControlCharacter(user);
+}
+
+std::string framed(std::string_view user) {
+  std::string text;
+  text.reserve(user.size() + 2);
+  text += ';';
+  text += user;
+  text += ';';
+  return text;
 }
 
 }  // namespace talvo::imprep

@@ -38,6 +38,9 @@ bool isSafeCommand(std::string_view command);
 // ";", no white space and no control character.
 bool isSafeUser(std::string_view user);
 
+// The user framed by ";" on both sides, as access lists hold it.
+std::string framed(std::string_view user);
+
 }  // namespace talvo::imprep
 
 #endif  // TALVO_IMPREP_NAMES_H_

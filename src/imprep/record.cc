@@ -5,8 +5,10 @@
 namespace talvo::imprep {
 namespace {
 
-constexpr std::string_view kMarkerHeader = "     Marker          Launch Command";
-constexpr std::string_view kMethodHeader = "     Method          Launch Command";
+constexpr std::string_view kMarkerHeader =
+    "     Marker          Launch Command";
+constexpr std::string_view kMethodHeader =
+    "     Method          Launch Command";
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
@@ -183,7 +185,8 @@ Status Parser::run(std::unique_ptr<ImpRepRecord>* out, RecordLayout* layout) {
     trace(" Read a version as: ", std::to_string(version));
     if (version > 2) return corrupt(10151);
     std::string ignored;
-    if (Status s = head("no. of servers", kMaxListLine, true, &line, &ignored)) {
+    if (Status s =
+            head("no. of servers", kMaxListLine, true, &line, &ignored)) {
       return s;
     }
     trace(" read n servers as:", line.substr(line.find(':') + 1));

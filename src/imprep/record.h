@@ -73,8 +73,8 @@ struct RecordContent {
   std::string name;
   std::string protocol;  // "cdr/tcp" or "xdr/tcp"
   std::string owner;
-  std::uint32_t nservers = 1;  // shared only
-  std::uint32_t port = 0;      // shared only
+  std::uint32_t nservers = 1;        // shared only
+  std::uint32_t port = 0;            // shared only
   std::vector<LaunchEntry> entries;  // in the order given
 };
 

@@ -1,8 +1,8 @@
 // Records: creation of the repository, reading and creating records.
 #include "imprep/repository.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 
 #include "imprep/file_system.h"
 #include "imprep/names.h"
@@ -24,10 +24,7 @@ std::string openFailureText(std::string_view name, const std::string& path,
 }
 
 bool contains(std::string_view list, std::string_view principal) {
-  std::string framed = ";";
-  framed += principal;
-  framed += ';';
-  return list.find(framed) != std::string_view::npos;
+  return list.find(framed(principal)) != std::string_view::npos;
 }
 
 }  // namespace
@@ -76,16 +73,17 @@ Status ImpRepository::load(std::string_view name, std::string* text,
                            std::unique_ptr<ImpRepRecord>* record,
                            RecordLayout* layout) const {
   record->reset();
-  if (!isSafeName(name)) return fail<CORBA::BAD_PARAM>(10032, std::string(name));
+  if (!isSafeName(name))
+    return fail<CORBA::BAD_PARAM>(10032, std::string(name));
   const std::string path = recordPath(name);
   if (path.size() > kMaxPathLength) {
     return fail<CORBA::BAD_PARAM>(10032, std::string(name));
   }
-  if (fileKind(path) == FileKind::kNone) {
+  int error = readFile(path, kMaxRecordBytes, text);
+  if (error == ENOENT || error == ENOTDIR) {
     return fail<CORBA::BAD_OPERATION>(10241, std::string(name));
   }
-  if (!isReadable(path)) return fail<CORBA::INTERNAL>(10158, path);
-  int error = readFile(path, kMaxRecordBytes, text);
+  if (error == EACCES) return fail<CORBA::INTERNAL>(10158, path);
   if (error == EFBIG) {
     return fail<CORBA::INTERNAL>(10151, corruptionText(name, path));
   }
@@ -117,9 +115,9 @@ Status ImpRepository::createShared(std::string_view owner,
   RecordContent content;
   content.mode = kShared;
   // Several servers without pre-starting are started on demand in turn.
-  content.submode =
-      (submode != kRoundRobinPrestart && nservers >= 2) ? kRoundRobinDynamic
-                                                        : submode;
+  content.submode = (submode != kRoundRobinPrestart && nservers >= 2)
+                        ? kRoundRobinDynamic
+                        : submode;
   content.nservers = nservers;
   content.port = port;
   content.entries = markers;
@@ -193,8 +191,7 @@ Status ImpRepository::createRecord(std::string_view owner,
   }
   const std::string text = formatRecord(content);
   if (writeFileAtomically(recordPath(name), text) != 0) {
-    return fail<CORBA::INTERNAL>(10145,
-                                 "(The server name is '" + name + "')");
+    return fail<CORBA::INTERNAL>(10145, "(The server name is '" + name + "')");
   }
   return nullptr;
 }

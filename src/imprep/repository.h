@@ -106,8 +106,8 @@ class ImpRepository {
   Status listServers(std::string_view directory,
                      std::vector<std::string>* out) const;
   Status newDirectory(std::string_view principal, std::string_view directory);
-  Status deleteDirectory(std::string_view principal,
-                         std::string_view directory, bool deleteChildren);
+  Status deleteDirectory(std::string_view principal, std::string_view directory,
+                         bool deleteChildren);
   Status changeOwnerDir(std::string_view principal, std::string_view directory,
                         std::string_view newOwner);
   Status addDirRights(std::string_view principal, std::string_view user,

@@ -78,8 +78,7 @@ TEST_F(DirectoryTest, ListServers) {
   ASSERT_EQ(rep_->createShared("A", "bank", kMarkers, kPlain, 1, 0, false),
             nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\inner", kMarkers, kPlain, 1, 0,
-                               false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\inner", kMarkers, kPlain, 1, 0, false),
             nullptr);
   writeText(root_ + "/notes.txt", "x");
   writeText(root_ + "/a.IMP.IMP", "x");
@@ -98,16 +97,15 @@ TEST_F(DirectoryTest, ListServers) {
   s = gone->listServers("", &list);
   EXPECT_EQ(minorOf(s), 10157u);
   EXPECT_EQ(s->detail(), root_);
-  EXPECT_EQ(minorOf(gone->createShared("A", "x", kMarkers, kPlain, 1, 0,
-                                       false)),
-            10157u);
+  EXPECT_EQ(
+      minorOf(gone->createShared("A", "x", kMarkers, kPlain, 1, 0, false)),
+      10157u);
 }
 
 TEST_F(DirectoryTest, DeleteDirectory) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1\\a"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\a\\s1", kMarkers, kPlain, 1, 0,
-                               false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\a\\s1", kMarkers, kPlain, 1, 0, false),
             nullptr);
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
   ASSERT_EQ(rep_->createShared("B", "d1\\b", kMarkers, kPlain, 1, 0, false),
@@ -167,9 +165,9 @@ TEST_F(DirectoryTest, AccessListsOfADirectory) {
   ASSERT_EQ(rep_->newDirectory("A", "d1\\sub"), nullptr);
   ASSERT_EQ(rep_->createShared("A", "d1\\a", kMarkers, kPlain, 1, 0, false),
             nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\sub\\deep", kMarkers, kPlain, 1, 0,
-                               false),
-            nullptr);
+  ASSERT_EQ(
+      rep_->createShared("A", "d1\\sub\\deep", kMarkers, kPlain, 1, 0, false),
+      nullptr);
   ASSERT_EQ(rep_->addLaunchRightsDir("A", "u1", "d1"), nullptr);
   ASSERT_EQ(rep_->addInvokeRightsDir("A", "u2", "d1"), nullptr);
   EXPECT_EQ(rep_->readRecordQuiet("d1\\a")->launch(), ";u1;");

@@ -61,9 +61,8 @@ TEST_F(EditTestWithRecords, MarkerEditsTouchOnlyTheirLine) {
   const std::string methods = file("acct");
   ASSERT_EQ(rep_->addMethod("A", "acct", "withdraw", "w"), nullptr);
   ASSERT_EQ(rep_->removeMethod("A", "acct", "obj2"), nullptr);
-  EXPECT_EQ(file("acct"),
-            replaced(methods, "     obj2            two\n", "") +
-                "     withdraw w\n");
+  EXPECT_EQ(file("acct"), replaced(methods, "     obj2            two\n", "") +
+                              "     withdraw w\n");
   ASSERT_EQ(rep_->addModeMarker("A", "bank", "m", "c", kShared), nullptr);
   ASSERT_EQ(rep_->removeModeMarker("A", "teller", "obj1", kUnshared), nullptr);
 }

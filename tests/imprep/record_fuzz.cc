@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string_view text(reinterpret_cast<const char*>(data), size);
   std::unique_ptr<ImpRepRecord> record;
   RecordLayout layout;
-  talvo::Status s =
-      parseRecord(text, "fuzz", "/repo/fuzz.IMP", TraceSink(), &record, &layout);
+  talvo::Status s = parseRecord(text, "fuzz", "/repo/fuzz.IMP", TraceSink(),
+                                &record, &layout);
   if ((s == nullptr) == (record == nullptr)) __builtin_trap();
   if (record) {
     // What was read can be looked up, listed and written again.
@@ -26,10 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     info.lookup("_QV_PING");
     info.lookup("obj1");
     if (layout.headLines > splitLines(text).size()) __builtin_trap();
-    RecordContent content{record->mode(), record->submode(), record->name(),
-                          record->code() + "/" + record->comms(),
-                          record->owner(), record->nservers(), record->port(),
-                          info.list()};
+    RecordContent content{
+        record->mode(),  record->submode(),
+        record->name(),  record->code() + "/" + record->comms(),
+        record->owner(), record->nservers(),
+        record->port(),  info.list()};
     formatRecord(content);
   }
   return 0;

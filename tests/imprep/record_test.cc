@@ -61,15 +61,22 @@ std::uint32_t minorOf(std::string_view text) {
 
 // Round trips: the three layouts character for character, and back.
 TEST(RecordFormatTest, LayoutsAreWrittenExactly) {
-  RecordContent shared{kShared, kPlain, "bank", "cdr/tcp", "alice", 1, 0,
-                       {{"obj1", "bank_server -x"},
-                        {"a_marker_longer_than_15", "cmd"}}};
+  RecordContent shared{
+      kShared,
+      kPlain,
+      "bank",
+      "cdr/tcp",
+      "alice",
+      1,
+      0,
+      {{"obj1", "bank_server -x"}, {"a_marker_longer_than_15", "cmd"}}};
   EXPECT_EQ(formatRecord(shared), kSharedText);
-  RecordContent unshared{kUnshared, kPrivate, "teller", "xdr/tcp", "bob", 1,
-                         0, {{"*", "teller"}}};
+  RecordContent unshared{kUnshared, kPrivate, "teller", "xdr/tcp",
+                         "bob",     1,        0,        {{"*", "teller"}}};
   EXPECT_EQ(formatRecord(unshared), kUnsharedText);
-  RecordContent method{kPerMethod, kPlain, "d1\\acct", "cdr/tcp", "all", 1, 0,
-                       {{"deposit", "acct_dep"}}};
+  RecordContent method{
+      kPerMethod, kPlain, "d1\\acct", "cdr/tcp",
+      "all",      1,      0,          {{"deposit", "acct_dep"}}};
   EXPECT_EQ(formatRecord(method), kPerMethodText);
 }
 
@@ -89,8 +96,8 @@ TEST(RecordFormatTest, SubmodeSuffixes) {
 TEST(RecordParseTest, EveryModeAndSubmodeReadsBack) {
   for (std::uint32_t mode : {kShared, kUnshared, kPerMethod}) {
     for (std::uint32_t sub = kPlain; sub <= kRoundRobinDynamic; ++sub) {
-      RecordContent c{mode, sub, "s", "xdr/udp", "o", 3, 7001,
-                      {{"m1", "run one"}, {"m*", "run  two"}}};
+      RecordContent c{mode, sub, "s",  "xdr/udp",
+                      "o",  3,   7001, {{"m1", "run one"}, {"m*", "run  two"}}};
       std::unique_ptr<ImpRepRecord> r;
       ASSERT_EQ(parse(formatRecord(c), &r), nullptr);
       std::uint32_t expectSub = sub;
@@ -168,13 +175,15 @@ TEST(RecordParseTest, MalformedRecordsAreRefused) {
   };
   EXPECT_EQ(minorOf(std::string(" ") + kSharedText), 10142u);
   EXPECT_EQ(minorOf(change(kSharedText, "Version : 2", "Version : 3")), 10151u);
-  EXPECT_EQ(minorOf(change(kSharedText, "Comms          :", "Comms           ")),
-            10142u);
+  EXPECT_EQ(
+      minorOf(change(kSharedText, "Comms          :", "Comms           ")),
+      10142u);
   EXPECT_EQ(minorOf(change(kSharedText, "cdr/tcp", "cdr")), 10142u);
   EXPECT_EQ(minorOf(change(kSharedText, "alice", "")), 10142u);
   EXPECT_EQ(minorOf(change(kSharedText, "no. of", "number of")), 10142u);
-  EXPECT_EQ(minorOf(change(kSharedText, "server's port  :", "server's port   ")),
-            10142u);
+  EXPECT_EQ(
+      minorOf(change(kSharedText, "server's port  :", "server's port   ")),
+      10142u);
   EXPECT_EQ(minorOf(change(kSharedText, "bank \n", std::string("ba\0k \n", 6))),
             10142u);
   std::unique_ptr<ImpRepRecord> r;

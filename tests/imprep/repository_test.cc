@@ -12,14 +12,24 @@ namespace {
 
 using RepositoryTest = TempRepositoryTest;
 
-const std::vector<LaunchEntry> kMarkers = {{"obj1", "bank_server -a"},
-                                           {"obj*", "bank_server -b"},
-                                           {"zeta", "z"}};
+const std::vector<LaunchEntry> kMarkers = {
+    {"obj1", "bank_server -a"}, {"obj*", "bank_server -b"}, {"zeta", "z"}};
 
 // Names that would leave the root or break a path, each refused.
-const char* const kEscapes[] = {
-    "..\\outside", "../outside", "/etc/passwd", "\\abs", "a\\..\\..\\x",
-    "a//b", "a\\\\b", "a\\.\\b", ".", "..", "", "c:x", "new\nline", "a\\"};
+const char* const kEscapes[] = {"..\\outside",
+                                "../outside",
+                                "/etc/passwd",
+                                "\\abs",
+                                "a\\..\\..\\x",
+                                "a//b",
+                                "a\\\\b",
+                                "a\\.\\b",
+                                ".",
+                                "..",
+                                "",
+                                "c:x",
+                                "new\nline",
+                                "a\\"};
 
 // Start-up: the three ways creating the repository fails.
 TEST(RepositoryStartTest, RootMustBeADirectory) {
@@ -49,9 +59,9 @@ TEST_F(RepositoryTest, RootLosesOneTrailingSeparator) {
 TEST_F(RepositoryTest, CreatedRecordsReadBackEqual) {
   ASSERT_EQ(rep_->createShared("alice", "bank", kMarkers, kPlain, 1, 0, false),
             nullptr);
-  ASSERT_EQ(rep_->createUnshared("bob", "teller", kMarkers, kPrivatePerPid,
-                                 false),
-            nullptr);
+  ASSERT_EQ(
+      rep_->createUnshared("bob", "teller", kMarkers, kPrivatePerPid, false),
+      nullptr);
   ASSERT_EQ(rep_->createPerMethod("carol", "acct", kMarkers, false), nullptr);
   struct Want {
     const char* name;
@@ -119,11 +129,12 @@ TEST_F(RepositoryTest, DisplayForm) {
   ASSERT_EQ(rep_->readRecord("bank", &r), nullptr);
   std::ostringstream out;
   ImpRepository::displayRecord(out, *r);
-  EXPECT_EQ(out.str().substr(0, out.str().rfind("Launch table")),
-            "\n\nServer             :  bank                         owner:alice\n"
-            "Launch Rights ACL  :  ;\n"
-            "Invoke Rights ACL  :  ;\n"
-            "Configuration      :  cdr/tcp\n");
+  EXPECT_EQ(
+      out.str().substr(0, out.str().rfind("Launch table")),
+      "\n\nServer             :  bank                         owner:alice\n"
+      "Launch Rights ACL  :  ;\n"
+      "Invoke Rights ACL  :  ;\n"
+      "Configuration      :  cdr/tcp\n");
 }
 
 TEST_F(RepositoryTest, CreateOverwritesOnlyUnreadableRecords) {
@@ -151,8 +162,9 @@ TEST_F(RepositoryTest, ReadFailures) {
   EXPECT_EQ(minorOf(s), 10152u);
   EXPECT_NE(s->detail()->find(" The server name is `dir'.\n The full path of "
                               "the record is `" +
-                              root_ + "/dir.IMP'.\n The reason for the error "
-                                      "is `"),
+                              root_ +
+                              "/dir.IMP'.\n The reason for the error "
+                              "is `"),
             std::string::npos);
   if (::geteuid() != 0) {  // root reads everything
     ASSERT_EQ(rep_->createShared("u", "locked", kMarkers, kPlain, 1, 0, false),
@@ -174,14 +186,13 @@ TEST_F(RepositoryTest, UnsafeNamesAndTextsAreRefusedBeforeAnyFile) {
   std::unique_ptr<ImpRepRecord> r;
   for (const char* name : kEscapes) {
     EXPECT_EQ(minorOf(rep_->readRecord(name, &r)), 10032u) << name;
-    EXPECT_EQ(minorOf(rep_->createShared("u", name, kMarkers, kPlain, 1, 0,
-                                         false)),
-              10032u)
+    EXPECT_EQ(
+        minorOf(rep_->createShared("u", name, kMarkers, kPlain, 1, 0, false)),
+        10032u)
         << name;
     EXPECT_EQ(minorOf(rep_->deleteServer("u", name)), 10032u) << name;
     EXPECT_EQ(minorOf(rep_->addMarker("u", name, "m", "c")), 10032u) << name;
-    EXPECT_EQ(minorOf(rep_->changeOwnerServer("u", name, "v")), 10032u)
-        << name;
+    EXPECT_EQ(minorOf(rep_->changeOwnerServer("u", name, "v")), 10032u) << name;
     EXPECT_EQ(minorOf(rep_->addLaunchRights("u", "v", name)), 10032u) << name;
   }
   auto create = [&](std::vector<LaunchEntry> entries, bool method) {
@@ -196,16 +207,16 @@ TEST_F(RepositoryTest, UnsafeNamesAndTextsAreRefusedBeforeAnyFile) {
       EXPECT_EQ(s->detail(), key);
     }
     EXPECT_EQ(minorOf(create({{"ok", "run\nName : x"}}, method)), minor);
-    EXPECT_EQ(minorOf(create({{"ok", std::string(1100, 'c')}}, method)),
-              minor);
+    EXPECT_EQ(minorOf(create({{"ok", std::string(1100, 'c')}}, method)), minor);
     std::vector<LaunchEntry> many;
-    for (int i = 0; i < 512; ++i) many.push_back({"m" + std::to_string(i), "c"});
+    for (int i = 0; i < 512; ++i)
+      many.push_back({"m" + std::to_string(i), "c"});
     EXPECT_EQ(minorOf(create(many, method)), minor);
   }
   for (const char* owner : {"a;b", "a b", "a\n", ""}) {
-    EXPECT_EQ(minorOf(rep_->createShared(owner, "s", kMarkers, kPlain, 1, 0,
-                                         false)),
-              10032u);
+    EXPECT_EQ(
+        minorOf(rep_->createShared(owner, "s", kMarkers, kPlain, 1, 0, false)),
+        10032u);
   }
   EXPECT_EQ(minorOf(rep_->createShared("u", std::string(390, 'n'), kMarkers,
                                        kPlain, 1, 0, false)),
@@ -215,8 +226,7 @@ TEST_F(RepositoryTest, UnsafeNamesAndTextsAreRefusedBeforeAnyFile) {
 
 // Checks on a record's rights.
 TEST(RightsTest, OwnerLaunchAndInvoke) {
-  auto record = [](std::string owner, std::string launch,
-                   std::string invoke) {
+  auto record = [](std::string owner, std::string launch, std::string invoke) {
     return ImpRepRecord("s", "cdr", "tcp", owner, launch, invoke,
                         std::make_unique<SharedLaunchInfo>(kPlain), 1, 0);
   };

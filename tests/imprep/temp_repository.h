@@ -45,8 +45,7 @@ class TempRepositoryTest : public ::testing::Test {
   // Every path below the temporary base, for "nothing changed" checks.
   std::vector<std::string> tree() const {
     std::vector<std::string> out;
-    for (const auto& e :
-         std::filesystem::recursive_directory_iterator(base_)) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(base_)) {
       out.push_back(e.path().string());
     }
     std::sort(out.begin(), out.end());
@@ -55,9 +54,7 @@ class TempRepositoryTest : public ::testing::Test {
   std::string file(const std::string& name) const {
     return readText(rep_->recordPath(name));
   }
-  static std::uint32_t minorOf(const Status& s) {
-    return s ? s->minor() : 0;
-  }
+  static std::uint32_t minorOf(const Status& s) { return s ? s->minor() : 0; }
   static std::string nameOf(const Status& s) {
     return s ? s->bareName() : "success";
   }
