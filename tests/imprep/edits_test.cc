@@ -65,6 +65,10 @@ TEST_F(EditTestWithRecords, MarkerEditsTouchOnlyTheirLine) {
                               "     withdraw w\n");
   ASSERT_EQ(rep_->addModeMarker("A", "bank", "m", "c", kShared), nullptr);
   ASSERT_EQ(rep_->removeModeMarker("A", "teller", "obj1", kUnshared), nullptr);
+  // No temporary file stays behind.
+  for (const std::string& path : tree()) {
+    EXPECT_EQ(path.find(".tmp"), std::string::npos) << path;
+  }
 }
 
 TEST_F(EditTestWithRecords, OwnerAndAccessListEdits) {
