@@ -9,7 +9,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <random>
+
+#include "platform/files.h"
 
 namespace talvo::imprep {
 namespace {
@@ -24,36 +25,10 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  // Closes now; returns 0 or an errno value.
-  int close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
 
  private:
   int fd_;
 };
-
-int writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
-std::string parentOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 }  // namespace
 
@@ -102,37 +77,7 @@ int readFile(const std::string& path, std::size_t limit, std::string* out) {
 }
 
 int writeFileAtomically(const std::string& path, const std::string& content) {
-  // A name no listing shows as a record or owner file.
-  static std::minstd_rand random{std::random_device{}()};
-  std::string temp;
-  int fdValue = -1;
-  for (int attempt = 0; attempt < 100 && fdValue < 0; ++attempt) {
-    temp = path + ".tmp" + std::to_string(random() % 1000000);
-    fdValue =
-        ::open(temp.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fdValue < 0 && errno != EEXIST) return errno;
-  }
-  if (fdValue < 0) return EEXIST;
-  Fd fd(fdValue);
-  struct stat old;
-  int error = 0;
-  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-      ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
-    error = errno;
-  }
-  if (error == 0) error = writeAll(fd.get(), content.data(), content.size());
-  if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
-  if (int closed = fd.close(); error == 0) error = closed;
-  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    return error;
-  }
-  // Make the rename itself durable; a failure here leaves a complete file.
-  Fd dir(::open(parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return 0;
+  return platform::writeFileAtomically(path, content).value();
 }
 
 int removeFile(const std::string& path) {

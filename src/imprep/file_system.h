@@ -32,7 +32,7 @@ int readFile(const std::string& path, std::size_t limit, std::string* out);
 // same directory, flushes it to disk and renames it over `path`, so that a
 // crash leaves either the old file or the new one. A file that existed keeps
 // its permission bits. Returns 0 or an errno value; on failure the temporary
-// file is removed and `path` is untouched.
+// file is removed and `path` is untouched. (platform::writeFileAtomically.)
 int writeFileAtomically(const std::string& path, const std::string& content);
 
 // Removes a file (not a directory). Returns 0 or an errno value.
