@@ -42,23 +42,22 @@ FileKind fileKind(const std::string& path) {
 
 int readFile(const std::string& path, std::size_t limit, std::string* out) {
   out->clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a FIFO placed in the repository cannot stall the
+  // daemon; only regular files are read.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return errno;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return errno;
-  // Files are replaced by rename, never rewritten in place, so the size of a
-  // regular file tells when its end has been read.
-  const bool regular = S_ISREG(st.st_mode);
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  // Files are replaced by rename, never rewritten in place, so the size
+  // tells when the end has been read.
   const std::size_t size = static_cast<std::size_t>(st.st_size);
-  if (regular && size > limit) return EFBIG;
-  out->resize(regular ? std::max<std::size_t>(size, 1) : 16384);
+  if (size > limit) return EFBIG;
+  out->resize(size);
   std::size_t used = 0;
-  while (!(regular && used >= size)) {
-    if (used == out->size()) {
-      if (used > limit) break;
-      out->resize(std::min(limit + 1, 2 * used));
-    }
-    ssize_t n = ::read(fd.get(), out->data() + used, out->size() - used);
+  while (used < size) {
+    ssize_t n = ::read(fd.get(), out->data() + used, size - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       int error = errno;
@@ -69,10 +68,6 @@ int readFile(const std::string& path, std::size_t limit, std::string* out) {
     used += static_cast<std::size_t>(n);
   }
   out->resize(used);
-  if (used > limit) {
-    out->clear();
-    return EFBIG;
-  }
   return 0;
 }
 

@@ -23,9 +23,11 @@ enum class FileKind { kNone, kFile, kDirectory, kOther };
 // it cannot be examined.
 FileKind fileKind(const std::string& path);
 
-// Reads the whole file into `out`. Returns 0, an errno value (ENOENT when
-// there is no such file, EACCES when it may not be read), or EFBIG when the
-// file holds more than `limit` bytes (then `out` is left empty).
+// Reads the whole of a regular file into `out`. Returns 0, an errno value
+// (ENOENT when there is no such file, EACCES when it may not be read, EISDIR
+// for a directory, EINVAL for anything else that is no regular file), or
+// EFBIG when the file holds more than `limit` bytes. `out` is empty after a
+// failure.
 int readFile(const std::string& path, std::size_t limit, std::string* out);
 
 // Replaces `path` as a whole with `content`: writes a temporary file in the

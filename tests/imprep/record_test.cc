@@ -80,19 +80,6 @@ TEST(RecordFormatTest, LayoutsAreWrittenExactly) {
   EXPECT_EQ(formatRecord(method), kPerMethodText);
 }
 
-TEST(RecordFormatTest, SubmodeSuffixes) {
-  EXPECT_EQ(submodeSuffix(kShared, kPlain), "");
-  EXPECT_EQ(submodeSuffix(kUnshared, kPlain), " ");
-  EXPECT_EQ(submodeSuffix(kShared, kPrivate), " (private)");
-  EXPECT_EQ(submodeSuffix(kUnshared, kPrivatePerPid), " (private)(per_pid)");
-  EXPECT_EQ(submodeSuffix(kShared, kRoundRobinPrestart),
-            "Round robin (prestart)");
-  EXPECT_EQ(submodeSuffix(kShared, kRoundRobinDynamic),
-            "Round robin (dynamic start)");
-  EXPECT_EQ(submodeSuffix(kUnshared, kRoundRobinDynamic), " ");
-  EXPECT_EQ(submodeSuffix(kPerMethod, kPrivate), "");
-}
-
 TEST(RecordParseTest, EveryModeAndSubmodeReadsBack) {
   for (std::uint32_t mode : {kShared, kUnshared, kPerMethod}) {
     for (std::uint32_t sub = kPlain; sub <= kRoundRobinDynamic; ++sub) {

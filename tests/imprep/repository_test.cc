@@ -1,6 +1,7 @@
 #include "imprep/repository.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -199,6 +200,8 @@ TEST_F(RepositoryTest, ReadFailures) {
     EXPECT_EQ(minorOf(s), 10158u);
     EXPECT_EQ(s->detail(), rep_->recordPath("locked"));
   }
+  ASSERT_EQ(::mkfifo(rep_->recordPath("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(minorOf(rep_->readRecord("fifo", &r)), 10152u);
   writeText(rep_->recordPath("huge"), std::string(2 << 20, 'x'));
   EXPECT_EQ(minorOf(rep_->readRecord("huge", &r)), 10151u);
   EXPECT_EQ(r, nullptr);
