@@ -75,11 +75,7 @@ struct TypeDesc {
   // Sequence bound (0: unbounded).
   std::uint32_t bound = 0;
 
-  static TypeDesc basic(TypeKind k) {
-    TypeDesc t;
-    t.kind = k;
-    return t;
-  }
+  static TypeDesc basic(TypeKind k);
   static TypeDesc sequenceOf(TypeDesc element, std::uint32_t bound = 0);
   // The element type of a sequence (the object must be a sequence).
   const TypeDesc& element() const;
@@ -89,6 +85,12 @@ struct TypeMember {
   std::string name;
   TypeDesc type;
 };
+
+inline TypeDesc TypeDesc::basic(TypeKind k) {
+  TypeDesc t;
+  t.kind = k;
+  return t;
+}
 
 // Reads one type description from the front of `text`, advancing it past
 // what was read. A text that is not a description gives MARSHAL 10168 with
