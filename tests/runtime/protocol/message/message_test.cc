@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/protocol/platform_tables.h"
 #include "runtime/protocol/xdr_codec.h"
 
 namespace talvo::protocol {
@@ -156,6 +157,32 @@ TEST(ExceptionReply, UserExceptionByName) {
   ASSERT_NE(out.exception, nullptr);
   EXPECT_NE(dynamic_cast<CORBA::UserException*>(out.exception.get()), nullptr);
   EXPECT_EQ(out.exception->name(), "Bank::NoFunds");
+}
+
+TEST(ExceptionReply, UserExceptionMembersFollowTheName) {
+  TypeDesc members;
+  ASSERT_EQ(parseTypeText("R~NoFunds~needed{l},account{0}", members), nullptr);
+  const Value value = Value::ofList({Value::ofLong(50), Value::ofString("a1")});
+  XdrEncoder e;
+  ASSERT_EQ(encodeUserExceptionReply(e, 8, "Bank::NoFunds", members, value),
+            nullptr);
+  XdrDecoder d(e.bytes());
+  ReplyOutcome out;
+  std::vector<Value> args;
+  Value result;
+  ASSERT_EQ(decodeReply(d, sigOf("Ro~f~,>{v},N{}"), out, args, result),
+            nullptr);
+  EXPECT_EQ(out.exception->name(), "Bank::NoFunds");
+  Value back;
+  ASSERT_EQ(unmarshalValue(d, members, back), nullptr);
+  EXPECT_EQ(back, value);
+}
+
+TEST(PlatformTables, ThisBuildAndUnknownIndexes) {
+  EXPECT_EQ(platformName(kPlatformIndex), "Win32");
+  EXPECT_EQ(buildTag(kPlatformIndex), "s1195");
+  EXPECT_EQ(compilerName(999), "Unknown architecture");
+  EXPECT_EQ(buildTag(-1), "");
 }
 
 TEST(BindingMessage, RoundTripAndProbe) {
