@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/protocol/platform_tables.h"
 #include "runtime/protocol/xdr_codec.h"
 
 namespace talvo::protocol {
@@ -178,13 +177,6 @@ TEST(ExceptionReply, UserExceptionMembersFollowTheName) {
   EXPECT_EQ(back, value);
 }
 
-TEST(PlatformTables, ThisBuildAndUnknownIndexes) {
-  EXPECT_EQ(platformName(kPlatformIndex), "Win32");
-  EXPECT_EQ(buildTag(kPlatformIndex), "s1195");
-  EXPECT_EQ(compilerName(999), "Unknown architecture");
-  EXPECT_EQ(buildTag(-1), "");
-}
-
 TEST(BindingMessage, RoundTripAndProbe) {
   BindingMessage m;
   m.message_id = 1;
@@ -210,12 +202,6 @@ TEST(BindingMessage, RoundTripAndProbe) {
   EXPECT_FALSE(back.sharesRepresentation());
   back.probe = kProbeValue + 0.0000005;
   EXPECT_TRUE(back.sharesRepresentation());
-}
-
-TEST(RequestIds, CountFromOneAndSkipZero) {
-  RequestIds ids;
-  EXPECT_EQ(ids.next(), 1u);
-  EXPECT_EQ(ids.next(), 2u);
 }
 
 // --- error paths ------------------------------------------------------------
