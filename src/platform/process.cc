@@ -157,7 +157,9 @@ SpawnResult spawnProcess(std::string_view command,
                          const std::vector<EnvChange>& env) {
   children().reapAll();
   std::vector<std::string> words = splitCommand(command);
-  if (words.empty()) return {0, ENOENT};
+  if (words.empty()) {
+    return {0, std::make_error_code(std::errc::no_such_file_or_directory)};
+  }
   std::vector<std::string> envTexts = childEnvironment(env);
   std::vector<char*> argv = pointers(words);
   std::vector<char*> envp = pointers(envTexts);
@@ -187,9 +189,9 @@ SpawnResult spawnProcess(std::string_view command,
       ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return {0, error};
+  if (error != 0) return {0, std::error_code(error, std::generic_category())};
   children().add(pid);
-  return {pid, 0};
+  return {pid, {}};
 }
 
 bool isChildRunning(pid_t pid) {

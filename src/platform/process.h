@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace talvo::platform {
@@ -35,11 +36,11 @@ struct EnvChange {
   std::optional<std::string> value;
 };
 
-// The outcome of spawnProcess: the child's process id, or 0 and the errno
-// value that made the start fail.
+// The outcome of spawnProcess: the child's process id, or 0 and the reason
+// the start failed.
 struct SpawnResult {
   pid_t pid = 0;
-  int error = 0;
+  std::error_code error;
   bool ok() const { return pid > 0; }
 };
 

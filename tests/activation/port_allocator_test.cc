@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "activation_support.h"
+#include "runtime/config/runtime_config.h"
 
 namespace talvo {
 namespace {
@@ -99,6 +100,15 @@ TEST(PortAllocatorError, NoRangeOrNoBaseHandsOutNothing) {
   PortAllocator noBase(nullptr, "50", prefix());
   EXPECT_EQ(allocate(noBase, 1), std::vector<int>{-1});
   EXPECT_TRUE(trace.hasLine("[   QV_DAEMON_SERVER_BASE is not set ]"));
+}
+
+TEST(PortAllocatorRoundTrip, DaemonAllocatorReadsTheRunTimeConfiguration) {
+  ::setenv("QV_DAEMON_SERVER_BASE", "7600", 1);
+  ::unsetenv("QV_DAEMON_SERVER_RANGE");  // the default, 50
+  auto allocator = PortAllocator::fromRuntimeConfig();
+  EXPECT_EQ(allocator->base(), 7600);
+  EXPECT_EQ(allocator->range(), 50);
+  EXPECT_EQ(allocator->last(), 7600);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(ProcessRoundTrip, ChildSeesChangedEnvironmentAndStandardFdsOnly) {
                                     {"TALVO_T_TWICE", std::nullopt}});
   ChildGuard guard{child.pid};
   ::close(leaky);
-  ASSERT_TRUE(child.ok()) << child.error;
+  ASSERT_TRUE(child.ok()) << child.error.message();
   auto report = waitForReport(dir.file("r"));
   ASSERT_TRUE(report);
   EXPECT_EQ(report->pid, child.pid);
@@ -98,8 +98,10 @@ TEST(ProcessBoundary, SplitAtBlanksAndLivenessOfOtherProcesses) {
 // Error paths.
 
 TEST(ProcessError, StartFailuresAndProcessGroupIds) {
-  EXPECT_EQ(spawnProcess("talvo-no-such-program-xyz arg", {}).error, ENOENT);
-  EXPECT_EQ(spawnProcess("   ", {}).error, ENOENT);
+  EXPECT_EQ(spawnProcess("talvo-no-such-program-xyz arg", {}).error,
+            std::errc::no_such_file_or_directory);
+  EXPECT_EQ(spawnProcess("   ", {}).error,
+            std::errc::no_such_file_or_directory);
   EXPECT_FALSE(spawnProcess("/", {}).ok());  // a folder is no program
   // 0 and -1 would reach the process group or every process we may signal.
   EXPECT_FALSE(terminateProcess(0));
