@@ -36,7 +36,9 @@ class ChildTable {
     pid_t got = ::waitpid(pid, &status, WNOHANG);
     if (got == 0) return true;
     if (got == -1 && errno == EINTR) return true;  // unknown yet: assume alive
-    // Ended (got == pid), or reaped elsewhere (ECHILD): either way it is gone.
+    // Not waitable (ECHILD: SIGCHLD ignored, or reaped elsewhere): fall back
+    // to asking whether the process still exists.
+    if (got == -1 && errno == ECHILD && ::kill(pid, 0) == 0) return true;
     running_.erase(pid);
     remember(pid, got == pid ? status : 0);
     return false;

@@ -84,6 +84,20 @@ TEST(ProcessRoundTrip, TerminateEndsChildEvenWhenParentIgnoresSigterm) {
 
 // Boundaries.
 
+TEST(ProcessBoundary, ChildTrackedWhenSigchldIsIgnored) {
+  // With SIGCHLD ignored the kernel reaps children itself; waitpid cannot
+  // see them, and the still-running test must not call them ended.
+  TempDir dir;
+  auto old = ::signal(SIGCHLD, SIG_IGN);
+  SpawnResult child = spawnProcess(probe(dir.file("r"), 30), {});
+  ChildGuard guard{child.pid};
+  ASSERT_TRUE(waitForReport(dir.file("r")));
+  EXPECT_TRUE(isChildRunning(child.pid));
+  EXPECT_TRUE(terminateProcess(child.pid));
+  EXPECT_TRUE(eventually([&] { return !isChildRunning(child.pid); }));
+  ::signal(SIGCHLD, old);
+}
+
 TEST(ProcessBoundary, SplitAtBlanksAndLivenessOfOtherProcesses) {
   EXPECT_EQ(splitCommand("  prog   a\tb  "),
             (std::vector<std::string>{"prog", "a\tb"}));
