@@ -67,10 +67,5 @@ TEST_F(ManagementTest, KillFindsTheCallersOwnPerClientProcess) {
   }));
 }
 
-TEST_F(ManagementTest, KillWithoutServerName) {
-  EXPECT_EQ(what(killServer(activator, "", "m1", std::nullopt)),
-            "BAD_OPERATION 10241 |||m1|||");
-}
-
 }  // namespace
 }  // namespace talvo

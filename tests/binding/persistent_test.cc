@@ -83,15 +83,6 @@ TEST_F(PersistentTest, WellKnownPortTakesNothingFromTheAllocator) {
   EXPECT_EQ(ports->last(), portBase());  // untouched
 }
 
-TEST_F(PersistentTest, PerClientRecordRegistersUnderTheCallersPrincipal) {
-  shared("priv", {{"*", probe("priv")}}, imprep::kPrivate);
-  PersistentServerDetails reg;
-  ASSERT_EQ(what(registerServer("priv", startByHand("priv"), &reg)), "success");
-  EXPECT_NE(activator.getLaunchRecord("priv", "*", "alice"), nullptr);
-  EXPECT_EQ(activator.table().keys(),
-            std::vector<std::string>{"priv|||*|||alice"});
-}
-
 TEST_F(PersistentTest, UnregisteredPersistentServersFollowUps) {
   std::int32_t pid = startByHand("free");
   PersistentServerDetails reg;
@@ -141,23 +132,6 @@ TEST_F(PersistentTest, OnlySharedServersRegister) {
   EXPECT_EQ(what(registerServer("pm", 1, &reg, true)),
             "BAD_OPERATION 10245 pm");
   EXPECT_EQ(activator.size(), 0u);
-}
-
-TEST_F(PersistentTest, RegistrationForgetsTheSameConnectionAsRequester) {
-  shared("bank", {{"*", probe("bank")}});
-  ImplementationDetails d;
-  ASSERT_EQ(
-      service(true).getImplementationDetails({"alice", 4}, "bank", "x", "", &d),
-      nullptr);
-  EXPECT_EQ(service(true).latestRequester(), 4);
-  PersistentServerDetails reg;
-  ASSERT_EQ(registerServer("other", 1, &reg, true), nullptr);
-  EXPECT_EQ(service(true).latestRequester(), std::nullopt);
-  EXPECT_EQ(service(true).latestRegistrant(), 4);
-  ASSERT_EQ(
-      service(true).registerPersistentServer({"bob", 6}, "third", 2, &reg),
-      nullptr);
-  EXPECT_TRUE(trace.hasLine("   xShutting down server's fd:4"));
 }
 
 }  // namespace

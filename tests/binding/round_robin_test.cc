@@ -45,16 +45,6 @@ TEST_F(RoundRobinTest, GroupOfThreeGoesOneTwoThreeOneTwo) {
   }
 }
 
-TEST_F(RoundRobinTest, GroupOfOneAlwaysAnswersMemberOne) {
-  shared("solo", {{"*", probe("solo")}}, imprep::kRoundRobinDynamic, 1);
-  for (int i = 0; i < 3; ++i) {
-    ImplementationDetails d;
-    ASSERT_EQ(what(bind("solo", "obj", &d)), "success");
-    EXPECT_EQ(memberOf("solo", d.commsPort), "#1");
-  }
-  EXPECT_EQ(activator.size(), 1u);
-}
-
 TEST_F(RoundRobinTest, DeadMemberIsRelaunchedOnItsTurnOnly) {
   shared("grp", {{"*", probe("grp")}}, imprep::kRoundRobinDynamic, 3);
   ImplementationDetails d;
