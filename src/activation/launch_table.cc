@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "activation/pattern.h"
+#include "runtime/protocol/match_pattern.h"
 
 namespace talvo {
 namespace {
@@ -99,10 +99,6 @@ std::int32_t leadingInteger(const char* text) {
 
 std::int32_t leadingInteger(const std::optional<std::string>& text) {
   return text ? leadingInteger(text->c_str()) : 0;
-}
-
-bool patternMatches(const std::string& pattern, const std::string& name) {
-  return static_cast<int>(matchPattern(pattern.c_str(), name.c_str())) == 1;
 }
 
 std::uint32_t LaunchTable::hash(std::string_view key) {

@@ -109,9 +109,6 @@ class LaunchTable {
   std::size_t size_ = 0;
 };
 
-// True when `pattern` (a stored key or marker) matches `name`.
-bool patternMatches(const std::string& pattern, const std::string& name);
-
 }  // namespace talvo
 
 #endif  // TALVO_ACTIVATION_LAUNCH_TABLE_H_

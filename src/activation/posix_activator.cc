@@ -10,11 +10,10 @@ constexpr const char* kNullMarker = "QV_nullMarker";
 }  // namespace
 
 Status PosixActivator::launchServer(const LaunchRequest& request) {
-  const std::string& envMarker =
-      request.marker.empty() ? std::string(kNullMarker) : request.marker;
-  const std::string& envPattern = request.markerPattern.empty()
-                                      ? std::string(kNullMarker)
-                                      : request.markerPattern;
+  // Only the environment shows empty markers as "QV_nullMarker".
+  std::string envMarker = request.marker.empty() ? kNullMarker : request.marker;
+  std::string envPattern =
+      request.markerPattern.empty() ? kNullMarker : request.markerPattern;
   // A variable that cannot be set does not stop the launch.
   setLaunchEnvironment(request.comms, request.port, request.iiopPort,
                        request.daemonPort, request.code, request.server,
@@ -37,15 +36,11 @@ Status PosixActivator::launchServer(const LaunchRequest& request) {
     principal = request.principal;
   }
 
-  const std::string* recordMarker = nullptr;
-  static const std::string kEmpty;
-  if (!request.markerPattern.empty()) {
-    recordMarker = &request.markerPattern;
-  } else if (request.method.empty()) {
-    recordMarker = &kEmpty;
-  }
-  if (recordMarker == nullptr) return nullptr;  // per-method: not recorded
-  return registerActivation(request.server, *recordMarker,
+  // A per-method launch (no pattern, a method) is not recorded: every such
+  // request starts a process of its own. Otherwise the process is recorded
+  // under its pattern, which may be empty.
+  if (request.markerPattern.empty() && !request.method.empty()) return nullptr;
+  return registerActivation(request.server, request.markerPattern,
                             LaunchStatus::automaticLaunch, request.code,
                             request.comms, request.port, request.iiopPort,
                             processIdBuffer(child.pid), principal);
