@@ -62,6 +62,13 @@ const char* configVarName(ConfigVar var);
 // The table's default ("none" is nullopt; QV_SERVER_NAME's default, the
 // process id, is computed at load and reported as nullopt here).
 std::optional<std::string> configVarDefault(ConfigVar var);
+// True for the variables whose accessor looks an empty or missing value up
+// again on each call.
+bool configVarIsLazy(ConfigVar var);
+// The marker rule: for QV_SERVER_MARKER and QV_MARKER_PATTERN a value equal
+// to "QV_nullMarker" becomes the empty string; other values pass unchanged.
+std::optional<std::string> applyMarkerRule(ConfigVar var,
+                                           std::optional<std::string> value);
 
 class RuntimeConfig {
  public:

@@ -1,0 +1,141 @@
+// POSIX implementation of the file helpers.
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace talvo::platform {
+
+namespace {
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports a failing close (data may be lost then).
+  bool close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool pathExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isReadableFile(const std::string& path) {
+  if (path.empty() || isDirectory(path)) return false;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return fd.get() >= 0;
+}
+
+std::optional<std::string> readFile(const std::string& path,
+                                    std::error_code* error) {
+  auto fail = [&](std::error_code ec) -> std::optional<std::string> {
+    if (error) *error = ec;
+    return std::nullopt;
+  };
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return fail(lastError());
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return fail(lastError());
+  if (S_ISDIR(st.st_mode)) {
+    return fail(std::make_error_code(std::errc::is_a_directory));
+  }
+  std::string out;
+  char buf[8192];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(lastError());
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  if (error) error->clear();
+  return out;
+}
+
+std::error_code writeFileAtomically(const std::string& path,
+                                    std::string_view contents) {
+  static std::atomic<unsigned> counter{0};
+  const std::string dir = directoryOf(path);
+
+  // A unique name next to the target; O_EXCL refuses a name in use.
+  std::string temp;
+  int raw = -1;
+  for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+    temp = path + ".tmp." + std::to_string(::getpid()) + "." +
+           std::to_string(counter.fetch_add(1));
+    raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (raw < 0 && errno != EEXIST) return lastError();
+  }
+  if (raw < 0) return std::make_error_code(std::errc::file_exists);
+  Fd fd(raw);
+
+  auto abandon = [&](std::error_code ec) {
+    ::unlink(temp.c_str());
+    return ec;
+  };
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 &&
+      ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
+    return abandon(lastError());
+  }
+  if (!writeAll(fd.get(), contents)) return abandon(lastError());
+  if (::fsync(fd.get()) != 0) return abandon(lastError());
+  if (!fd.close()) return abandon(lastError());
+  if (::rename(temp.c_str(), path.c_str()) != 0) return abandon(lastError());
+
+  // Make the rename itself durable; a failure here leaves the new file in
+  // place, so it is not reported.
+  Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dfd.get() >= 0) ::fsync(dfd.get());
+  return {};
+}
+
+}  // namespace talvo::platform

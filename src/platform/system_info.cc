@@ -1,0 +1,52 @@
+// User, host, process and clock queries through POSIX.
+#include "platform/system_info.h"
+
+#include <limits.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <vector>
+
+namespace talvo::platform {
+
+std::string userName() {
+  const uid_t uid = ::geteuid();
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  for (;;) {
+    int rc = ::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found);
+    if (rc == ERANGE && buf.size() < (1u << 20)) {
+      buf.resize(buf.size() * 2);
+      continue;
+    }
+    break;
+  }
+  if (found == nullptr || found->pw_name == nullptr) return "unknown_user";
+  std::string name(found->pw_name);
+  if (name.empty() || name.size() > kMaxUserName) return "unknown_user";
+  return name;
+}
+
+std::optional<std::string> hostName() {
+  // HOST_NAME_MAX is 64 on Linux; one more for the terminating NUL, which
+  // gethostname leaves out when the name fills the buffer.
+  std::vector<char> buf(HOST_NAME_MAX + 2, '\0');
+  if (::gethostname(buf.data(), buf.size() - 1) != 0) return std::nullopt;
+  std::string name(buf.data());
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+unsigned long processId() { return static_cast<unsigned long>(::getpid()); }
+
+TimeOfDay localTimeOfDay() {
+  std::time_t now = std::time(nullptr);
+  struct tm parts {};
+  if (::localtime_r(&now, &parts) == nullptr) return {0, 0, 0};
+  return {parts.tm_hour, parts.tm_min, parts.tm_sec};
+}
+
+}  // namespace talvo::platform

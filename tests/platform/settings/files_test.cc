@@ -1,0 +1,73 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "temp_dir.h"
+
+namespace talvo::platform {
+namespace {
+
+using talvo::testing::TempDir;
+
+TEST(FilesRoundTrip, WriteAtomicallyThenRead) {
+  TempDir dir;
+  std::string path = dir.file("f");
+  ASSERT_FALSE(writeFileAtomically(path, std::string("a\0b", 3)));
+  EXPECT_EQ(readFile(path), std::string("a\0b", 3));
+  ASSERT_FALSE(writeFileAtomically(path, ""));
+  EXPECT_EQ(readFile(path), "");
+  // Only the file itself is left: no temporary files.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(FilesRoundTrip, RewriteKeepsPermissionBits) {
+  TempDir dir;
+  std::string path = dir.write("f", "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ASSERT_FALSE(writeFileAtomically(path, "new"));
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(FilesBoundary, Tests) {
+  TempDir dir;
+  std::string file = dir.write("f", "x");
+  EXPECT_TRUE(pathExists(file));
+  EXPECT_TRUE(isReadableFile(file));
+  EXPECT_FALSE(isDirectory(file));
+  EXPECT_TRUE(isDirectory(dir.path()));
+  EXPECT_FALSE(isReadableFile(dir.path()));
+  EXPECT_FALSE(pathExists(dir.file("none")));
+  EXPECT_FALSE(isReadableFile(dir.file("none")));
+  EXPECT_FALSE(isReadableFile(""));
+}
+
+TEST(FilesError, ReadFailuresReportTheReason) {
+  TempDir dir;
+  std::error_code ec;
+  EXPECT_FALSE(readFile(dir.file("none"), &ec));
+  EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
+  EXPECT_FALSE(readFile(dir.path(), &ec));
+  EXPECT_TRUE(ec);
+}
+
+TEST(FilesError, WriteIntoMissingDirectoryLeavesNothing) {
+  TempDir dir;
+  EXPECT_EQ(writeFileAtomically(dir.file("no/f"), "x"),
+            std::errc::no_such_file_or_directory);
+  // A target that is a directory cannot be replaced; the temporary goes.
+  std::filesystem::create_directory(dir.file("d"));
+  EXPECT_TRUE(writeFileAtomically(dir.file("d"), "x"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+}  // namespace
+}  // namespace talvo::platform

@@ -1,0 +1,26 @@
+// The command groups of talvoctl.
+//
+// Each group lives in its own file and adds its subcommands to the
+// application; main() calls every add function below. A command reports
+// success by returning normally (exit status 0); a command that fails
+// throws CLI::RuntimeError with its exit status after writing its message
+// to standard error. A bad command line ends with status 2 and the usage.
+
+#ifndef TALVO_TOOLS_TALVOCTL_COMMANDS_H_
+#define TALVO_TOOLS_TALVOCTL_COMMANDS_H_
+
+#include <CLI/CLI.hpp>
+
+namespace talvo::talvoctl {
+
+// Exit status of a command line that does not parse.
+inline constexpr int kUsageExit = 2;
+
+// `config`: every configuration variable, its value and its source.
+void addConfigCommands(CLI::App& app);
+// `explain MINOR`: the printed form of a minor code from the catalogue.
+void addExplainCommands(CLI::App& app);
+
+}  // namespace talvo::talvoctl
+
+#endif  // TALVO_TOOLS_TALVOCTL_COMMANDS_H_

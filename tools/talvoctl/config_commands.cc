@@ -1,0 +1,76 @@
+// `talvoctl config`: the configuration as the run time would load it.
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "platform/files.h"
+#include "platform/settings_store.h"
+#include "runtime/config/config_chain.h"
+#include "runtime/config/config_report.h"
+#include "runtime/config/runtime_config.h"
+
+namespace talvo::talvoctl {
+
+namespace {
+
+void printConfiguration(std::ostream& out) {
+  const ConfigChain& chain = runtimeConfig().chain();
+  std::vector<ConfigReportRow> rows = describeConfiguration(chain);
+
+  std::vector<std::string> values;
+  for (const ConfigReportRow& row : rows) {
+    if (!row.value) {
+      values.push_back("-");
+    } else if (row.value->empty()) {
+      values.push_back("\"\"");
+    } else {
+      values.push_back(*row.value);
+    }
+  }
+  std::size_t name_width = 8, value_width = 5;  // the headings
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    name_width = std::max(name_width, rows[i].name.size());
+    value_width = std::max(value_width, values[i].size());
+  }
+  auto line = [&](const std::string& a, const std::string& b,
+                  const std::string& c) {
+    out << a << std::string(name_width - a.size() + 2, ' ') << b
+        << std::string(value_width - b.size() + 2, ' ') << c << '\n';
+  };
+  line("Variable", "Value", "Source");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    line(rows[i].name, values[i], rows[i].source);
+  }
+
+  out << '\n';
+  if (auto* file = dynamic_cast<const ConfigFileHandler*>(
+          chain.handler(kConfigFileHandler))) {
+    out << "Configuration file: " << file->path();
+    if (!file->isActive()) {
+      out << " (switched off by QV_USE_CONFIG_FILE)";
+    } else if (!platform::isReadableFile(file->path())) {
+      out << " (not readable)";
+    }
+    out << '\n';
+  }
+  const std::string registry = platform::settingsStorePath();
+  out << "Registry file: " << registry;
+  if (!platform::SettingsKey::open(kConfigurationKey, registry)) {
+    out << " (no key " << kConfigurationKey << ")";
+  }
+  out << '\n';
+}
+
+}  // namespace
+
+void addConfigCommands(CLI::App& app) {
+  CLI::App* config = app.add_subcommand(
+      "config",
+      "List every configuration variable with its value and where it comes "
+      "from");
+  config->callback([] { printConfiguration(std::cout); });
+}
+
+}  // namespace talvo::talvoctl
