@@ -1,0 +1,130 @@
+#include "imprep/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace talvo::imprep {
+namespace {
+
+// Closes a descriptor on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+FileKind fileKind(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return FileKind::kNone;
+  if (S_ISREG(st.st_mode)) return FileKind::kFile;
+  if (S_ISDIR(st.st_mode)) return FileKind::kDirectory;
+  return FileKind::kOther;
+}
+
+int readFile(const std::string& path, std::size_t limit, std::string* out) {
+  out->clear();
+  // Non-blocking, so that a FIFO placed in the repository cannot stall the
+  // daemon; only regular files are read.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return errno;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  // Files are replaced by rename, never rewritten in place, so the size
+  // tells when the end has been read.
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  if (size > limit) return EFBIG;
+  out->resize(size);
+  std::size_t used = 0;
+  while (used < size) {
+    ssize_t n = ::read(fd.get(), out->data() + used, size - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      out->clear();
+      return error;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  out->resize(used);
+  return 0;
+}
+
+int writeFileAtomically(const std::string& path, const std::string& content) {
+  return platform::writeFileAtomically(path, content).value();
+}
+
+int removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int makeDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+int removeDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
+
+int listDirectory(const std::string& path, std::vector<DirEntry>* out) {
+  out->clear();
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return errno;
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    DirEntry item{name, entry->d_type == DT_DIR, entry->d_type == DT_REG};
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat st;
+      std::string full = path + "/" + name;
+      if (::lstat(full.c_str(), &st) == 0)
+        item.isDirectory = S_ISDIR(st.st_mode);
+      if (::stat(full.c_str(), &st) == 0) item.isFile = S_ISREG(st.st_mode);
+    }
+    out->push_back(std::move(item));
+  }
+  ::closedir(dir);
+  if (error != 0) {
+    out->clear();
+    return error;
+  }
+  std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
+    return a.name < b.name;
+  });
+  return 0;
+}
+
+std::string errorText(int error) {
+  char buffer[256];
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace talvo::imprep

@@ -1,0 +1,63 @@
+// The few file-system calls the implementation repository makes.
+//
+// Every call into the operating system made by the repository goes through
+// these functions, so that the rest of the code reads in terms of records,
+// directories and owner files. Failures come back as an errno value (0 for
+// success); nothing here throws.
+//
+// Thread safety: the functions hold no state; they are as safe as the
+// underlying system calls.
+
+#ifndef TALVO_IMPREP_FILE_SYSTEM_H_
+#define TALVO_IMPREP_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace talvo::imprep {
+
+enum class FileKind { kNone, kFile, kDirectory, kOther };
+
+// What lies at `path` (symbolic links followed); kNone when nothing does or
+// it cannot be examined.
+FileKind fileKind(const std::string& path);
+
+// Reads the whole of a regular file into `out`. Returns 0, an errno value
+// (ENOENT when there is no such file, EACCES when it may not be read, EISDIR
+// for a directory, EINVAL for anything else that is no regular file), or
+// EFBIG when the file holds more than `limit` bytes. `out` is empty after a
+// failure.
+int readFile(const std::string& path, std::size_t limit, std::string* out);
+
+// Replaces `path` as a whole with `content`: writes a temporary file in the
+// same directory, flushes it to disk and renames it over `path`, so that a
+// crash leaves either the old file or the new one. A file that existed keeps
+// its permission bits. Returns 0 or an errno value; on failure the temporary
+// file is removed and `path` is untouched. (platform::writeFileAtomically.)
+int writeFileAtomically(const std::string& path, const std::string& content);
+
+// Removes a file (not a directory). Returns 0 or an errno value.
+int removeFile(const std::string& path);
+
+// Creates a directory (mode 0777 less the umask) / removes an empty one.
+int makeDirectory(const std::string& path);
+int removeDirectory(const std::string& path);
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory;  // a real directory, not a link to one
+  bool isFile;       // a regular file or a link to one
+};
+
+// The entries of a directory other than "." and "..", sorted by name so
+// that every listing of an unchanged directory comes out the same. Returns 0
+// or an errno value.
+int listDirectory(const std::string& path, std::vector<DirEntry>* out);
+
+// The system's message for an errno value.
+std::string errorText(int error);
+
+}  // namespace talvo::imprep
+
+#endif  // TALVO_IMPREP_FILE_SYSTEM_H_
