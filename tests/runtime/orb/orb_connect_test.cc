@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -30,6 +31,7 @@ std::uint16_t deadPort() {
 // A raw peer that connects and writes what it is told, never reading.
 struct RawPeer {
   platform::SocketHandle socket;
+  explicit RawPeer(platform::SocketHandle s) : socket(std::move(s)) {}
   explicit RawPeer(std::uint16_t port) {
     platform::openStreamSocket(socket);
     int code = platform::startConnect(socket.get(), {0x7f000001, port});
@@ -96,6 +98,38 @@ TEST(OrbConnectTest, SilentPeerBoundsTheBindingExchange) {
   ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
   EXPECT_EQ(st->minor(), 10087u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(client.loop().channelCount(), 0u);
+}
+
+TEST(OrbConnectTest, AnswerThatIsNotABindingMessageFailsTheExchange) {
+  platform::SocketHandle listener;
+  platform::openStreamSocket(listener);
+  platform::bindAny(listener.get(), 0);
+  platform::listenOn(listener.get(), 5);
+  platform::SocketAddress local;
+  platform::localAddress(listener.get(), local);
+  std::atomic<bool> done{false};
+  std::thread peer([&] {
+    std::vector<platform::WaitEntry> w{
+        {listener.get(), platform::kWaitRead, 0}};
+    int ready = 0;
+    platform::waitForEvents(w, 5000, ready);
+    platform::SocketHandle conn;
+    platform::SocketAddress addr;
+    platform::acceptConnection(listener.get(), conn, addr);
+    RawPeer answer{std::move(conn)};
+    answer.send(makeTalvoFrame(Bytes{0, 0, 0, 1, 0, 0, 0, 7}));  // a reply
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  TestContext context;
+  TestConfig config;
+  Orb client(clientOptions(context, config));
+  Channel* ch = nullptr;
+  Status st = client.connect("127.0.0.1", std::to_string(local.port), &ch);
+  done = true;
+  peer.join();
+  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
+  EXPECT_EQ(st->minor(), 10090u);
   EXPECT_EQ(client.loop().channelCount(), 0u);
 }
 
