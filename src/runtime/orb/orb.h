@@ -67,6 +67,7 @@ struct CallReply {
   // call's Status instead). Its members, if any, are in user_members.
   std::unique_ptr<CORBA::Exception> user_exception;
   std::vector<std::uint8_t> user_members;
+  protocol::CodecKind user_codec = protocol::CodecKind::kXdr;  // of members
 };
 
 struct OrbOptions {

@@ -128,6 +128,7 @@ Status Orb::call(const Target& target, std::string_view signature_text,
     }
     reply.user_exception = std::move(outcome.exception);
     reply.user_members.assign(frame.begin() + in->position(), frame.end());
+    reply.user_codec = codec;
   }
   return nullptr;
 }
