@@ -97,8 +97,8 @@ std::unique_ptr<SystemException> makeSystemException(
       name = name.substr(0, colon);
     }
   }
-#define TALVO_MAKE_IF(NAME)                                             \
-  if (name == #NAME) {                                                  \
+#define TALVO_MAKE_IF(NAME)                                            \
+  if (name == #NAME) {                                                 \
     return std::make_unique<NAME>(minor, completed, std::move(detail)); \
   }
   TALVO_FOR_EACH_SYSTEM_EXCEPTION(TALVO_MAKE_IF)
@@ -126,9 +126,8 @@ Environment& Environment::defaultEnvironment() {
 }
 
 const SystemException* Environment::systemException() const {
-  return kind_ == kSystem
-             ? static_cast<const SystemException*>(exception_.get())
-             : nullptr;
+  return kind_ == kSystem ? static_cast<const SystemException*>(exception_.get())
+                          : nullptr;
 }
 
 void Environment::set(std::unique_ptr<Exception> e, Kind kind) {

@@ -117,35 +117,31 @@ class SystemException : public Exception {
 };
 
 // One class per system exception; each adds only its type.
-#define TALVO_SYSTEM_EXCEPTION(NAME)                                \
-  class NAME : public SystemException {                             \
-   public:                                                          \
-    explicit NAME(std::uint32_t minor = 0,                          \
-                  CompletionStatus completed = COMPLETED_NO,        \
-                  std::optional<std::string> detail = std::nullopt) \
-        : SystemException("CORBA::" #NAME, minor, completed,        \
-                          std::move(detail)) {}                     \
-    [[noreturn]] void raise() const override { throw NAME(*this); } \
-    std::unique_ptr<Exception> clone() const override {             \
-      return std::make_unique<NAME>(*this);                         \
-    }                                                               \
+#define TALVO_SYSTEM_EXCEPTION(NAME)                                         \
+  class NAME : public SystemException {                                      \
+   public:                                                                   \
+    explicit NAME(std::uint32_t minor = 0,                                   \
+                  CompletionStatus completed = COMPLETED_NO,                 \
+                  std::optional<std::string> detail = std::nullopt)          \
+        : SystemException("CORBA::" #NAME, minor, completed,                 \
+                          std::move(detail)) {}                              \
+    [[noreturn]] void raise() const override { throw NAME(*this); }          \
+    std::unique_ptr<Exception> clone() const override {                      \
+      return std::make_unique<NAME>(*this);                                  \
+    }                                                                        \
   };
 
-#define TALVO_FOR_EACH_SYSTEM_EXCEPTION(X)                                    \
-  X(UNKNOWN)                                                                  \
-  X(BAD_PARAM)                                                                \
-  X(NO_MEMORY) X(IMP_LIMIT) X(COMM_FAILURE) X(INV_OBJREF) X(NO_PERMISSION)    \
-      X(INTERNAL) X(MARSHAL) X(INITIALIZE) X(NO_IMPLEMENT) X(BAD_TYPECODE)    \
-          X(BAD_OPERATION) X(NO_RESOURCES) X(NO_RESPONSE) X(PERSIST_STORE)    \
-              X(BAD_INV_ORDER) X(TRANSIENT) X(FREE_MEM) X(INV_IDENT)          \
-                  X(INV_FLAG) X(INTF_REPOS) X(BAD_CONTEXT) X(OBJ_ADAPTER)     \
-                      X(DATA_CONVERSION) X(TRANSACTION_REQUIRED)              \
-                          X(TRANSACTION_ROLLEDBACK) X(INVALID_TRANSACTION)    \
-                              X(WRONG_TRANSACTION) X(FILTER_SUPPRESS)         \
-                                  X(LOCATOR) X(ASCII_FILE) X(IIOP)            \
-                                      X(NO_CONFIG_VALUE) X(QV_SUSPEND)        \
-                                          X(SSL_FAILURE) X(VXWORKS_EX) X(ADA) \
-                                              X(COM_ERROR)
+#define TALVO_FOR_EACH_SYSTEM_EXCEPTION(X)                                   \
+  X(UNKNOWN)                                                                 \
+  X(BAD_PARAM) X(NO_MEMORY) X(IMP_LIMIT) X(COMM_FAILURE) X(INV_OBJREF)       \
+  X(NO_PERMISSION) X(INTERNAL) X(MARSHAL) X(INITIALIZE) X(NO_IMPLEMENT)      \
+  X(BAD_TYPECODE) X(BAD_OPERATION) X(NO_RESOURCES) X(NO_RESPONSE)            \
+  X(PERSIST_STORE) X(BAD_INV_ORDER) X(TRANSIENT) X(FREE_MEM) X(INV_IDENT)    \
+  X(INV_FLAG) X(INTF_REPOS) X(BAD_CONTEXT) X(OBJ_ADAPTER)                    \
+  X(DATA_CONVERSION) X(TRANSACTION_REQUIRED) X(TRANSACTION_ROLLEDBACK)       \
+  X(INVALID_TRANSACTION) X(WRONG_TRANSACTION) X(FILTER_SUPPRESS) X(LOCATOR)  \
+  X(ASCII_FILE) X(IIOP) X(NO_CONFIG_VALUE) X(QV_SUSPEND) X(SSL_FAILURE)      \
+  X(VXWORKS_EX) X(ADA) X(COM_ERROR)
 
 TALVO_FOR_EACH_SYSTEM_EXCEPTION(TALVO_SYSTEM_EXCEPTION)
 

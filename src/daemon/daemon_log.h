@@ -1,0 +1,60 @@
+// The daemon's log: DaemonLogFile writes messages to a file, DaemonOutput
+// is the message handler that the trace dispatcher knows by the name
+// "DaemonOutput" and that hands each message to its outputs.
+//
+// Thread safety: none; trace lines are written by the service thread.
+
+#ifndef TALVO_DAEMON_DAEMON_LOG_H_
+#define TALVO_DAEMON_DAEMON_LOG_H_
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "runtime/config/trace_stream.h"
+
+namespace talvo::daemon {
+
+inline constexpr char kDaemonOutputName[] = "DaemonOutput";
+
+// Anything with one write operation that DaemonOutput can write to.
+class OutputTarget {
+ public:
+  virtual ~OutputTarget() = default;
+  virtual void write(std::string_view text) = 0;
+};
+
+// One file, created or truncated on construction and closed on destruction.
+// A file that cannot be opened makes a writer that drops what it is given.
+class DaemonLogFile : public OutputTarget {
+ public:
+  explicit DaemonLogFile(const std::string& path);
+  // Writes `text` as it stands and flushes at once.
+  void write(std::string_view text) override;
+  bool isOpen() const { return file_ != nullptr; }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+// Writes each message, with a line end, to the primary output and, if
+// set, to the secondary one. The outputs are not owned and must outlive
+// the handler's use (the daemon removes the handler before the file).
+class DaemonOutput : public MessageHandler {
+ public:
+  DaemonOutput(OutputTarget* primary, OutputTarget* secondary)
+      : primary_(primary), secondary_(secondary) {}
+  void process(std::string_view message) override;
+
+ private:
+  OutputTarget* primary_;
+  OutputTarget* secondary_;
+};
+
+}  // namespace talvo::daemon
+
+#endif  // TALVO_DAEMON_DAEMON_LOG_H_

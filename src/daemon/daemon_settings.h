@@ -1,0 +1,66 @@
+// The daemon's own settings: the values of the settings key
+// "SOFTWARE\Brevan Technologies\Talvo\2.3c\Daemon", read as strings
+// (a missing value reads as empty) and turned into the values the start-up
+// uses.
+//
+// Thread safety: plain values and pure functions.
+
+#ifndef TALVO_DAEMON_DAEMON_SETTINGS_H_
+#define TALVO_DAEMON_DAEMON_SETTINGS_H_
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talvo::daemon {
+
+inline constexpr char kDaemonKey[] =
+    "SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon";
+inline constexpr char kDefaultLogFile[] = "/tmp/daemon.log";
+inline constexpr char kDefaultInteropFile[] = "/tmp/daemon.ior";
+
+// The values of one settings key by lower-case name; nullopt when the key
+// cannot be opened.
+using SettingsValues = std::optional<std::map<std::string, std::string>>;
+
+struct DaemonSettings {
+  bool log = false;
+  std::string log_file;  // kDefaultLogFile when `log` is on and none given
+  std::int32_t reap_time = 20;
+  std::int32_t trace_level = 1;
+  bool ups = false;  // accept unregistered persistent servers
+  bool protected_mode = false;
+  bool interop = false;
+  std::string interop_file;  // kDefaultInteropFile when `interop` is on
+  bool checkpoint = false;
+  std::string checkpoint_file;   // as given, possibly empty
+  std::uint32_t delay_ms = 500;  // from Priority
+};
+
+// The value `name` (lower case) of `values`, empty when missing.
+std::string settingValue(const SettingsValues& values, const char* name);
+
+// A flag is on only when its value is exactly "yes".
+bool isYes(const std::string& value);
+
+// The integer of `text` in the manner of atoi: leading blanks and a sign,
+// then digits; trailing characters ignored; no digits gives 0. Values out
+// of range saturate instead of overflowing.
+std::int32_t atoiValue(std::string_view text);
+
+// The delay between event passes for a Priority: 0 gives 500 ms, 1 gives
+// 300, 2 gives 100, 3 gives 0, any other number 300.
+std::uint32_t priorityDelay(std::int32_t priority);
+
+// The settings from the values of the key (every default when the key
+// could not be opened).
+DaemonSettings parseDaemonSettings(const SettingsValues& values);
+
+// Opens the settings key and reads it.
+SettingsValues readDaemonKey();
+
+}  // namespace talvo::daemon
+
+#endif  // TALVO_DAEMON_DAEMON_SETTINGS_H_

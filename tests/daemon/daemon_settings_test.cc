@@ -1,0 +1,124 @@
+// The settings table: defaults, flags, integers in the manner of atoi and
+// the Priority mapping, read from a settings file.
+
+#include "daemon/daemon_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "talvod_process.h"
+
+namespace talvo::daemon {
+namespace {
+
+SettingsValues key(std::map<std::string, std::string> values) { return values; }
+
+// ---- Round trips -------------------------------------------------------
+
+TEST(DaemonSettingsTest, ReadsEveryValueFromTheSettingsFile) {
+  testing::TempDir dir;
+  // Key and value names in any case; values as they stand, a final
+  // carriage return dropped.
+  testing::writeFile(
+      dir.file("registry"),
+      "[software\\brevan technologies\\talvo\\2.3C\\DAEMON]\r\n"
+      "LOG=yes\r\nlogfile=/x/daemon log.txt\r\nTraceLevel=2\nReapTime=45\n"
+      "UPS=yes\nProtected=yes\nInterop=yes\nInteropFile= /x/a.ior\n"
+      "Checkpoint=yes\nCheckPointFile=/x/cp\nPriority=2\n"
+      "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Configuration]\n"
+      "Priority=3\n");
+  ::setenv("QV_REGISTRY", dir.file("registry").c_str(), 1);
+  DaemonSettings s = parseDaemonSettings(readDaemonKey());
+  ::unsetenv("QV_REGISTRY");
+  EXPECT_TRUE(s.log);
+  EXPECT_EQ(s.log_file, "/x/daemon log.txt");
+  EXPECT_EQ(s.trace_level, 2);
+  EXPECT_EQ(s.reap_time, 45);
+  EXPECT_TRUE(s.ups);
+  EXPECT_TRUE(s.protected_mode);
+  EXPECT_TRUE(s.interop);
+  EXPECT_EQ(s.interop_file, " /x/a.ior");
+  EXPECT_TRUE(s.checkpoint);
+  EXPECT_EQ(s.checkpoint_file, "/x/cp");
+  EXPECT_EQ(s.delay_ms, 100u);
+}
+
+TEST(DaemonSettingsTest, ShippedSampleReads) {
+  auto sample =
+      std::filesystem::path(__FILE__).parent_path() / "../../etc/registry";
+  ::setenv("QV_REGISTRY", sample.c_str(), 1);
+  DaemonSettings s = parseDaemonSettings(readDaemonKey());
+  ::unsetenv("QV_REGISTRY");
+  EXPECT_TRUE(s.log);
+  EXPECT_EQ(s.log_file, "/var/log/talvod.log");
+  EXPECT_EQ(s.trace_level, 1);
+  EXPECT_FALSE(s.interop);
+  EXPECT_EQ(s.delay_ms, 0u);
+}
+
+// ---- Boundaries --------------------------------------------------------
+
+TEST(DaemonSettingsTest, DefaultsWithoutKey) {
+  testing::TempDir dir;
+  ::setenv("QV_REGISTRY", dir.file("no-such-file").c_str(), 1);
+  SettingsValues values = readDaemonKey();
+  ::unsetenv("QV_REGISTRY");
+  EXPECT_FALSE(values.has_value());
+  DaemonSettings s = parseDaemonSettings(values);
+  EXPECT_FALSE(s.log);
+  EXPECT_EQ(s.trace_level, 1);
+  EXPECT_EQ(s.reap_time, 20);
+  EXPECT_FALSE(s.ups || s.protected_mode || s.interop || s.checkpoint);
+  EXPECT_EQ(s.interop_file, "");
+  EXPECT_EQ(s.delay_ms, 500u);
+}
+
+TEST(DaemonSettingsTest, FlagsAreOnOnlyForExactlyYes) {
+  for (const char* value : {"Yes", "YES", "yes ", "1", "true", ""}) {
+    DaemonSettings s = parseDaemonSettings(
+        key({{"ups", value}, {"protected", value}, {"log", value}}));
+    EXPECT_FALSE(s.ups) << value;
+    EXPECT_FALSE(s.protected_mode) << value;
+    EXPECT_FALSE(s.log) << value;
+  }
+}
+
+TEST(DaemonSettingsTest, PathDefaultsOnlyWhenTheFlagIsOn) {
+  DaemonSettings on =
+      parseDaemonSettings(key({{"interop", "yes"}, {"log", "yes"}}));
+  EXPECT_EQ(on.interop_file, "/tmp/daemon.ior");
+  EXPECT_EQ(on.log_file, "/tmp/daemon.log");
+  DaemonSettings off = parseDaemonSettings(key({{"interopfile", "/x"}}));
+  EXPECT_FALSE(off.interop);
+  EXPECT_EQ(off.interop_file, "");
+}
+
+TEST(DaemonSettingsTest, IntegersReadLikeAtoi) {
+  EXPECT_EQ(atoiValue("42abc"), 42);
+  EXPECT_EQ(atoiValue("  -7"), -7);
+  EXPECT_EQ(atoiValue("+3"), 3);
+  EXPECT_EQ(atoiValue("abc"), 0);
+  EXPECT_EQ(atoiValue(""), 0);
+  EXPECT_EQ(atoiValue("99999999999999999999"), 2147483647);
+  EXPECT_EQ(atoiValue("-99999999999999999999"), -2147483647 - 1);
+  // A value that is present but has no digits reads as 0, not the default.
+  EXPECT_EQ(parseDaemonSettings(key({{"tracelevel", "x"}})).trace_level, 0);
+  EXPECT_EQ(parseDaemonSettings(key({{"reaptime", "x"}})).reap_time, 0);
+  EXPECT_EQ(parseDaemonSettings(key({{"tracelevel", ""}})).trace_level, 1);
+}
+
+TEST(DaemonSettingsTest, PriorityMapsToDelay) {
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"0", 500},  {"1", 300}, {"2", 100}, {"3", 0},   {"7", 300},
+      {"-1", 300}, {"", 500},  {"x", 500}, {"3ms", 0}, {"4", 300}};
+  for (auto& [priority, delay] : cases) {
+    EXPECT_EQ(parseDaemonSettings(key({{"priority", priority}})).delay_ms,
+              delay)
+        << priority;
+  }
+  EXPECT_EQ(parseDaemonSettings(std::nullopt).delay_ms, 500u);
+}
+
+}  // namespace
+}  // namespace talvo::daemon

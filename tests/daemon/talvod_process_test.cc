@@ -1,0 +1,144 @@
+// The talvod program run as a process: under a simulated service manager,
+// in the foreground, from a console, and ended by signals.
+
+#include "talvod_process.h"
+
+#include <gtest/gtest.h>
+
+namespace talvo::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr char kClosedownLine[] =
+    "[talvod: \n<Closedown Handler, Tidying up after signal: ";
+
+// ---- Round trips -------------------------------------------------------
+
+TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
+  TempDir dir;
+  writeFile(dir.file("registry"),
+            daemonRegistry("Interop=yes\nInteropFile=" + dir.file("d.ior") +
+                           "\nPriority=3\n"));
+  NotifySocket manager(dir);
+  Talvod daemon(dir, {}, {{"NOTIFY_SOCKET", manager.path()}});
+  ASSERT_TRUE(daemon.started());
+  ASSERT_TRUE(manager.waitFor("READY=1"));
+  EXPECT_EQ(manager.received().front(), "STATUS=Starting");
+  // Written at tear-down, not at start.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("d.ior")));
+
+  daemon.signal(SIGUSR1);
+  EXPECT_TRUE(manager.waitFor("STOPPING=1"));
+  EXPECT_EQ(daemon.exitCode(), 3);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
+  // No temporary file is left beside it.
+  int files = 0;
+  for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    files += entry.path().filename().string().rfind("d.ior", 0) == 0;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+TEST(TalvodForegroundTest, RunsUntilStopAndLogs) {
+  TempDir dir;
+  writeFile(dir.file("registry"),
+            daemonRegistry("Log=yes\nLogFile=" + dir.file("daemon.log") +
+                           "\nPriority=2\n"));
+  Talvod daemon(dir, {"-F"});
+  ASSERT_TRUE(daemon.waitForErr("Talvo Daemon: status READY=1\n"));
+  // A user control is not handled: logged as unsupported, and it goes on.
+  daemon.signal(SIGHUP);
+  ASSERT_TRUE(daemon.waitForErr(
+      "Talvo Daemon: The service received an unsupported request.\n"));
+  EXPECT_FALSE(daemon.wait(milliseconds(300)));
+
+  daemon.signal(SIGUSR1);
+  EXPECT_EQ(daemon.exitCode(), 3);
+  std::string err = daemon.err();
+  EXPECT_NE(err.find("Talvo Daemon: status STATUS=Starting\n"
+                     "Talvo Daemon: The service was started.\n"
+                     "Talvo Daemon: status READY=1\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Talvo Daemon: status STOPPING=1\n"
+                     "Talvo Daemon: The service was stopped.\n"
+                     "Talvo Daemon: status STATUS=Stopped\n"),
+            std::string::npos)
+      << err;
+  // The banner reached the log through DaemonOutput.
+  EXPECT_NE(readFile(dir.file("daemon.log")).find("Talvo daemon v2.3c"),
+            std::string::npos);
+  // No interop file unless asked.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("talvod.ior")));
+}
+
+// ---- Boundaries --------------------------------------------------------
+
+TEST(TalvodConsoleTest, WithoutServiceManagerEndsAtOnce) {
+  TempDir dir;
+  Talvod daemon(dir, {});
+  EXPECT_EQ(daemon.exitCode(std::chrono::seconds(5)), 3);
+  EXPECT_EQ(daemon.out(), "");
+}
+
+TEST(TalvodSignalTest, ClosedownLineAtLevelOne) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    // No settings key: trace level 1 and every other default.
+    Talvod daemon(dir, {"-f"});
+    ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+    daemon.signal(sig);
+    EXPECT_EQ(daemon.exitCode(), 0);
+    std::string expected =
+        std::string(kClosedownLine) + std::to_string(sig) + ">\n";
+    std::string out = daemon.out();
+    ASSERT_GE(out.size(), expected.size());
+    EXPECT_EQ(out.substr(out.size() - expected.size()), expected);
+  }
+}
+
+TEST(TalvodSignalTest, ClosedownSilentAtLevelZero) {
+  TempDir dir;
+  writeFile(dir.file("registry"), daemonRegistry("TraceLevel=0\n"));
+  Talvod daemon(dir, {"-f"});
+  ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+  daemon.signal(SIGINT);
+  EXPECT_EQ(daemon.exitCode(), 0);
+  EXPECT_EQ(daemon.out().find("Closedown"), std::string::npos);
+}
+
+TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {
+  TempDir dir;
+  writeFile(
+      dir.file("registry"),
+      daemonRegistry("Interop=yes\nInteropFile=" + dir.file("d.ior") + "\n"));
+  Talvod daemon(dir, {"-f"}, {}, /*usr1_pending_at_start=*/true);
+  ASSERT_TRUE(daemon.started());
+  daemon.signal(SIGUSR1);
+  EXPECT_EQ(daemon.exitCode(), 3) << daemon.err();
+  EXPECT_NE(daemon.err().find("Talvo Daemon: The service was stopped.\n"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
+}
+
+// ---- Error paths -------------------------------------------------------
+
+TEST(TalvodTearDownTest, UnwritableInteropFileIsFatal) {
+  TempDir dir;
+  std::string name = dir.file("missing/d.ior");
+  writeFile(dir.file("registry"),
+            daemonRegistry("Interop=yes\nInteropFile=" + name + "\n"));
+  Talvod daemon(dir, {"-f"});
+  ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+  daemon.signal(SIGUSR1);
+  EXPECT_EQ(daemon.exitCode(), 1);
+  EXPECT_NE(
+      daemon.err().find("Talvo Daemon: talvod: Unable to create file - " +
+                        name + ".\n Check the entry for 'CheckPointing File'"),
+      std::string::npos)
+      << daemon.err();
+}
+
+}  // namespace
+}  // namespace talvo::testing

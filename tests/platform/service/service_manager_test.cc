@@ -1,0 +1,30 @@
+// Unit files in the service directory.
+
+#include "platform/service_manager.h"
+
+#include <gtest/gtest.h>
+
+#include "../../daemon/talvod_process.h"
+
+namespace talvo::platform {
+namespace {
+
+TEST(ServiceManagerTest, ExecStartIsQuotedAndEscaped) {
+  std::string text = unitFileText("Talvo Daemon", "/opt/my dir/%h$x\\\"d");
+  EXPECT_NE(text.find("\nExecStart=\"/opt/my dir/%%h$$x\\\\\\\"d\"\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
+  EXPECT_NE(text.find("\nKillSignal=SIGUSR1\n"), std::string::npos);
+  EXPECT_NE(text.find("Description=Talvo Daemon\n"), std::string::npos);
+}
+
+TEST(ServiceManagerTest, ShippedSampleIsWhatInstallWrites) {
+  auto sample = std::filesystem::path(__FILE__).parent_path() /
+                "../../../etc/talvo-daemon.service";
+  EXPECT_EQ(testing::readFile(sample.string()),
+            unitFileText("Talvo Daemon", "/usr/local/bin/talvod"));
+}
+
+}  // namespace
+}  // namespace talvo::platform
