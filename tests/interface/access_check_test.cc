@@ -59,7 +59,50 @@ TEST_F(ProtectedModeTest, RemotePeerConfirmedByNameIsAccepted) {
   lookups_->peer = kRemote;
   lookups_->name_of_peer = "x." + host() + ".example";
   lookups_->forward = {0x0A000009, kRemote};
+  trace_.clear();
   EXPECT_TRUE(create("bank").ok());
+  const std::vector<std::string> expected = {
+      " checking fd: -1",
+      " host is x." + host() + ".example",
+      " looked up host name addr: " + shown(0x0A000009),
+      " getpeer addr: " + shown(kRemote),
+      " looked up host name addr: " + shown(kRemote),
+      " getpeer addr: " + shown(kRemote)};
+  EXPECT_EQ(std::vector<std::string>(trace_.begin(), trace_.begin() + 6),
+            expected);
+}
+
+TEST_F(ProtectedModeTest, IdentityStoredInTheConfiguration) {
+  EXPECT_STREQ(config_->serverName(), "QV_daemon");
+  EXPECT_STREQ(config_->serverPort(), "7591");
+  EXPECT_STREQ(config_->serverComms(), "TCP");
+  EXPECT_STREQ(config_->serverCode(), "Talvo-XDR");
+  EXPECT_EQ(out_.str(), config_->tracePrefix() +
+                            "Running in protected mode as user `talvoadm' ]\n");
+
+  // At diagnostics level 0 the line is not written.
+  config_->setDiagnosticsLevel(0);
+  std::ostringstream out;
+  DaemonOptions o;
+  o.protected_mode = true;
+  o.daemon_user = "talvoadm";
+  o.config = config_.get();
+  o.out = &out;
+  std::unique_ptr<Daemon> quiet;
+  ASSERT_EQ(Daemon::create(root_.c_str(), o, &quiet), nullptr);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(quiet->daemonUser(), "talvoadm");
+}
+
+TEST_F(ProtectedModeTest, MissingRepositoryRootFailsConstruction) {
+  DaemonOptions o;
+  o.config = config_.get();
+  std::unique_ptr<Daemon> none;
+  Status st = Daemon::create((base_ + "/absent").c_str(), o, &none);
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(st->minor(), 10148u);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_NE(Daemon::create(nullptr, o, &none), nullptr);
 }
 
 // --- error paths -------------------------------------------------------------

@@ -127,6 +127,7 @@ class DaemonTest : public ::testing::Test {
     o.out = &out_;
     o.err = &err_;
     o.lookups = lookups_;
+    o.trace = [this](std::string_view line) { trace_.emplace_back(line); };
     ASSERT_EQ(Daemon::create(root_.c_str(), o, &daemon_), nullptr);
     registerDaemon(*daemon_, dispatcher_);
     dispatcher_.filters().add(std::make_shared<DaemonFilter>(daemon_.get()));
@@ -189,6 +190,7 @@ class DaemonTest : public ::testing::Test {
   std::unique_ptr<Daemon> daemon_;
   protocol::Dispatcher dispatcher_;
   protocol::PeerInfo peer_;
+  std::vector<std::string> trace_;
 };
 
 }  // namespace talvo::interface
