@@ -37,8 +37,10 @@ void BM_ReadRecord10Markers(benchmark::State& state) {
   TempRepository temp;
   std::vector<LaunchEntry> markers;
   for (int i = 0; i < 10; ++i) {
-    markers.push_back({"obj" + std::to_string(i),
-                       "/usr/local/bin/bank_server -m " + std::to_string(i)});
+    std::string key = "obj", command = "/usr/local/bin/bank_server -m ";
+    key += std::to_string(i);
+    command += std::to_string(i);
+    markers.push_back({key, command});
   }
   if (!temp.get() ||
       temp.get()->createShared("alice", "bank", markers, kPlain, 1, 0, false)) {
@@ -62,7 +64,10 @@ void BM_ListServers10000(benchmark::State& state) {
   }
   // Plain files stand in for records: listing reads names only.
   for (int i = 0; i < 10000; ++i) {
-    std::string path = temp.root() + "/server" + std::to_string(i) + ".IMP";
+    std::string path = temp.root();
+    path += "/server";
+    path += std::to_string(i);
+    path += ".IMP";
     if (FILE* f = std::fopen(path.c_str(), "w")) std::fclose(f);
   }
   for (auto _ : state) {

@@ -349,6 +349,68 @@ TEST_F(EventLoopTest, ConnectionTraceLinesAndCloseDetection) {
       0u);
 }
 
+TEST_F(EventLoopTest, BindingExchangeThroughTheCallbacks) {
+  // The connecting side introduces itself with a kind-3 frame as its first
+  // frame; the accepting side keeps the peer's identity and answers with
+  // its own.
+  const Bytes client_hello = {0, 0, 0, 3, 'c', 'l', 'i'};
+  const Bytes server_hello = {0, 0, 0, 3, 's', 'r', 'v'};
+  EventLoopCallbacks callbacks;
+  callbacks.on_open = [&](Channel& ch) {
+    if (ch.outgoing()) loop_->send(ch, client_hello);
+  };
+  callbacks.on_frame = [&](Channel& ch, ByteView frame) {
+    if (frameKind(frame) == 3 && !ch.outgoing()) {
+      ch.setUserName("alice");
+      ch.setProcessId(321);
+      ch.setServerName(std::string(frame.begin() + 4, frame.end()));
+      loop_->send(ch, server_hello);
+    }
+  };
+  loop_->setCallbacks(callbacks);
+  Channel& ch = client();
+  Bytes answer;
+  ASSERT_EQ(loop_->waitForFrame(
+                ch, [](ByteView f) { return frameKind(f) == 3; }, 5000, answer),
+            nullptr);
+  EXPECT_EQ(answer, server_hello);
+  Channel* accepted = loop_->find([](const Channel& c) {
+    return !c.outgoing() && c.serverName() == "cli";
+  });
+  ASSERT_NE(accepted, nullptr);
+  EXPECT_EQ(accepted->userName(), "alice");
+  EXPECT_EQ(accepted->processId(), 321u);
+}
+
+TEST_F(EventLoopTest, CallbackMayWaitForAnotherReply) {
+  // A forwarding service: a request with id 1 is answered only after the
+  // handler has itself called the echo service (id 2) through the same
+  // loop, as a daemon asking another daemon does.
+  EventLoopCallbacks callbacks;
+  callbacks.on_frame = [this](Channel& ch, ByteView frame) {
+    if (ch.outgoing()) return;
+    if (idOf(frame) != 1) {
+      loop_->send(ch, frame);
+      return;
+    }
+    Bytes copy(frame.begin(), frame.end());
+    Channel& onward = client();
+    Bytes inner;
+    EXPECT_EQ(loop_->send(onward, request(2, "inner")), nullptr);
+    EXPECT_EQ(loop_->waitForFrame(onward, withId(2), 5000, inner), nullptr);
+    loop_->close(onward);
+    copy.insert(copy.end(), inner.begin() + 8, inner.end());
+    loop_->send(ch, copy);
+  };
+  loop_->setCallbacks(callbacks);
+  Channel& ch = client();
+  ASSERT_EQ(loop_->send(ch, request(1, "outer:")), nullptr);
+  Bytes reply;
+  ASSERT_EQ(loop_->waitForFrame(ch, withId(1), 5000, reply), nullptr);
+  EXPECT_EQ(reply, request(1, "outer:inner"));
+  roundTrip(ch, 3);
+}
+
 TEST_F(EventLoopTest, ClosingFromTheFrameCallbackIsSafe) {
   EventLoopCallbacks callbacks;
   callbacks.on_frame = [this](Channel& ch, ByteView) { loop_->close(ch); };
