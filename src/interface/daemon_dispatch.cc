@@ -301,7 +301,7 @@ Caller callerOf(const Request& request) {
   return Caller{request.principal, request.peer.socket};
 }
 
-std::shared_ptr<const protocol::Interface> makeDaemonInterface(Daemon& daemon) {
+std::shared_ptr<protocol::Interface> makeDaemonInterface(Daemon& daemon) {
   auto table =
       std::make_shared<protocol::Interface>(std::string(kDaemonInterfaceName));
   for (const DaemonOperation& entry : daemonOperations()) {

@@ -23,7 +23,7 @@ namespace talvo::interface {
 
 // The operation table bound to `daemon` (not owned; it must outlive the
 // table and every dispatcher holding it).
-std::shared_ptr<const protocol::Interface> makeDaemonInterface(Daemon& daemon);
+std::shared_ptr<protocol::Interface> makeDaemonInterface(Daemon& daemon);
 
 // Registers the daemon object with `dispatcher` (replacing an earlier one).
 void registerDaemon(Daemon& daemon, protocol::Dispatcher& dispatcher);
