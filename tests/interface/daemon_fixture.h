@@ -118,11 +118,11 @@ class DaemonTest : public ::testing::Test {
     std::filesystem::remove_all(base_, ignored);
   }
 
-  // Makes the daemon (protected mode as given, daemon user "talvoadm").
-  void start(bool protected_mode = false) {
+  // Makes the daemon (protected mode as given, running as `user`).
+  void start(bool protected_mode = false, std::string user = "talvoadm") {
     DaemonOptions o;
     o.protected_mode = protected_mode;
-    o.daemon_user = "talvoadm";
+    o.daemon_user = std::move(user);
     o.config = config_.get();
     o.out = &out_;
     o.err = &err_;
