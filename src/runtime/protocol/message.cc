@@ -87,6 +87,16 @@ void encodeExceptionReply(Encoder& out, std::uint32_t request_id,
   if (sys->detail()) out.putString(*sys->detail());
 }
 
+Status encodeUserExceptionReply(Encoder& out, std::uint32_t request_id,
+                                std::string_view name, const TypeDesc& members,
+                                const Value& value) {
+  out.putLong(static_cast<std::int32_t>(MessageKind::kExceptionReply));
+  out.putULong(request_id);
+  out.putLong(1);
+  out.putString(name);
+  return marshalValue(out, members, value);
+}
+
 Status decodeExceptionBody(Decoder& in, std::unique_ptr<CORBA::Exception>& e) {
   std::int32_t kind;
   Value::Str name;

@@ -97,6 +97,11 @@ Status encodeReply(Encoder& out, std::uint32_t request_id, const Signature& sig,
 // and name are written; the caller appends its members.
 void encodeExceptionReply(Encoder& out, std::uint32_t request_id,
                           const CORBA::Exception& e);
+// Kind 2, the id and a user exception with its members, written as the
+// struct `members` describes (a struct type; `value` its member list).
+Status encodeUserExceptionReply(Encoder& out, std::uint32_t request_id,
+                                std::string_view name, const TypeDesc& members,
+                                const Value& value);
 // Reads an exception body (after the id). A system exception comes back as
 // its own class (its name in scoped form or as a repository id), a system
 // name that no class has as UNKNOWN; a user exception as UserException

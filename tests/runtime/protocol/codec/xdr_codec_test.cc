@@ -121,14 +121,6 @@ TEST(XdrRoundTrip, EveryItemNullCodec) {
   roundTripAll<NullEncoder, NullDecoder>();
 }
 
-TEST(XdrRoundTrip, NullCodecUsesNativeOrder) {
-  NullEncoder e;
-  e.putULong(0x01020304);
-  std::uint32_t native;
-  std::memcpy(&native, e.bytes().data(), 4);
-  EXPECT_EQ(native, 0x01020304u);
-}
-
 // --- boundaries and error paths ---------------------------------------------
 
 TEST(XdrErrors, ShortBufferFailsWithMarshal10161) {

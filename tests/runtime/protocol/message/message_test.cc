@@ -158,6 +158,25 @@ TEST(ExceptionReply, UserExceptionByName) {
   EXPECT_EQ(out.exception->name(), "Bank::NoFunds");
 }
 
+TEST(ExceptionReply, UserExceptionMembersFollowTheName) {
+  TypeDesc members;
+  ASSERT_EQ(parseTypeText("R~NoFunds~needed{l},account{0}", members), nullptr);
+  const Value value = Value::ofList({Value::ofLong(50), Value::ofString("a1")});
+  XdrEncoder e;
+  ASSERT_EQ(encodeUserExceptionReply(e, 8, "Bank::NoFunds", members, value),
+            nullptr);
+  XdrDecoder d(e.bytes());
+  ReplyOutcome out;
+  std::vector<Value> args;
+  Value result;
+  ASSERT_EQ(decodeReply(d, sigOf("Ro~f~,>{v},N{}"), out, args, result),
+            nullptr);
+  EXPECT_EQ(out.exception->name(), "Bank::NoFunds");
+  Value back;
+  ASSERT_EQ(unmarshalValue(d, members, back), nullptr);
+  EXPECT_EQ(back, value);
+}
+
 TEST(BindingMessage, RoundTripAndProbe) {
   BindingMessage m;
   m.message_id = 1;
@@ -183,12 +202,6 @@ TEST(BindingMessage, RoundTripAndProbe) {
   EXPECT_FALSE(back.sharesRepresentation());
   back.probe = kProbeValue + 0.0000005;
   EXPECT_TRUE(back.sharesRepresentation());
-}
-
-TEST(RequestIds, CountFromOneAndSkipZero) {
-  RequestIds ids;
-  EXPECT_EQ(ids.next(), 1u);
-  EXPECT_EQ(ids.next(), 2u);
 }
 
 // --- error paths ------------------------------------------------------------
