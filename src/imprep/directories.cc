@@ -1,9 +1,9 @@
 // Repository directories, their owner files, and the walks over them.
 #include <string>
 
-#include "imprep/file_system.h"
 #include "imprep/names.h"
 #include "imprep/repository.h"
+#include "platform/file_system.h"
 
 namespace talvo::imprep {
 namespace {
@@ -42,7 +42,8 @@ bool ImpRepository::hasDirRights(std::string_view directory,
                                  std::string_view principal) const {
   if (!isSafeName(directory)) return false;
   std::string text;
-  if (readFile(ownerPath(directory), kMaxOwnerFileBytes, &text) != 0) {
+  if (platform::readRegularFile(ownerPath(directory), kMaxOwnerFileBytes,
+                                &text) != 0) {
     return false;
   }
   // The first word, its first character (the opening ";") skipped.
@@ -66,14 +67,15 @@ Status ImpRepository::checkParent(std::string_view principal,
                                   std::string_view name) const {
   std::size_t sep = name.find_last_of("\\/");
   if (sep == std::string_view::npos) {
-    if (fileKind(root_) != FileKind::kDirectory) {
+    if (platform::fileKind(root_) != platform::FileKind::kDirectory) {
       return fail<CORBA::INTERNAL>(10157, root_);
     }
     return nullptr;
   }
   std::string directory(name.substr(0, sep));
   if (!isSafeName(directory)) return fail<CORBA::BAD_PARAM>(10033, directory);
-  if (fileKind(dirPath(directory)) != FileKind::kDirectory) {
+  if (platform::fileKind(dirPath(directory)) !=
+      platform::FileKind::kDirectory) {
     return fail<CORBA::BAD_OPERATION>(10254, directory);
   }
   if (!hasDirRights(directory, principal)) {
@@ -86,7 +88,7 @@ Status ImpRepository::checkDirectory(std::string_view principal,
                                      std::string_view directory) const {
   std::string name(directory);
   if (!isSafeName(name)) return fail<CORBA::BAD_PARAM>(10033, name);
-  if (fileKind(dirPath(name)) != FileKind::kDirectory) {
+  if (platform::fileKind(dirPath(name)) != platform::FileKind::kDirectory) {
     return fail<CORBA::BAD_OPERATION>(10254, name);
   }
   if (!hasDirRights(name, principal)) {
@@ -105,14 +107,14 @@ Status ImpRepository::listServers(std::string_view directory,
     }
     path = dirPath(directory);
   }
-  std::vector<DirEntry> entries;
-  if (fileKind(path) != FileKind::kDirectory ||
-      listDirectory(path, &entries) != 0) {
+  std::vector<platform::DirEntry> entries;
+  if (platform::fileKind(path) != platform::FileKind::kDirectory ||
+      platform::listDirectory(path, &entries) != 0) {
     if (directory.empty()) return fail<CORBA::INTERNAL>(10157, root_);
     return fail<CORBA::BAD_OPERATION>(10254, std::string(directory));
   }
   out->reserve(entries.size());
-  for (DirEntry& e : entries) {
+  for (platform::DirEntry& e : entries) {
     if (e.isDirectory) {
       out->push_back(e.name + std::string(kDirSuffix));
       continue;
@@ -135,23 +137,24 @@ Status ImpRepository::newDirectory(std::string_view principal,
     return fail<CORBA::BAD_PARAM>(10033, std::string(principal));
   }
   const std::string path = dirPath(name);
-  if (fileKind(path) != FileKind::kNone) {
+  if (platform::fileKind(path) != platform::FileKind::kNone) {
     return fail<CORBA::BAD_OPERATION>(10253, name);
   }
   std::size_t sep = name.find_last_of("\\/");
   if (sep != std::string::npos) {
     std::string parent = name.substr(0, sep);
-    if (fileKind(dirPath(parent)) != FileKind::kDirectory) {
+    if (platform::fileKind(dirPath(parent)) != platform::FileKind::kDirectory) {
       return fail<CORBA::BAD_OPERATION>(10254, parent);
     }
     if (!hasDirRights(parent, principal)) {
       return fail<CORBA::NO_PERMISSION>(10127, parent);
     }
   }
-  if (makeDirectory(path) != 0) return fail<CORBA::INTERNAL>(10153, path);
-  if (writeFileAtomically(ownerPath(name), framed(principal)) != 0) {
+  if (platform::makeDirectory(path) != 0)
+    return fail<CORBA::INTERNAL>(10153, path);
+  if (platform::rewriteFile(ownerPath(name), framed(principal)) != 0) {
     // A directory without an owner file could never be changed or removed.
-    removeDirectory(path);
+    platform::removeDirectory(path);
     return fail<CORBA::INTERNAL>(10153, path);
   }
   return nullptr;
@@ -179,7 +182,8 @@ Status ImpRepository::deleteDirectory(std::string_view principal,
     if (s) return s;
   }
   const std::string path = dirPath(directory);
-  if (removeFile(ownerPath(directory)) != 0 || removeDirectory(path) != 0) {
+  if (platform::removeFile(ownerPath(directory)) != 0 ||
+      platform::removeDirectory(path) != 0) {
     return fail<CORBA::INTERNAL>(10154, path);
   }
   return nullptr;
@@ -188,7 +192,7 @@ Status ImpRepository::deleteDirectory(std::string_view principal,
 Status ImpRepository::writeOwnerFile(std::string_view directory,
                                      const std::string& text,
                                      std::uint32_t minor, std::string detail) {
-  if (writeFileAtomically(ownerPath(directory), text) != 0) {
+  if (platform::rewriteFile(ownerPath(directory), text) != 0) {
     return fail<CORBA::INTERNAL>(minor, std::move(detail));
   }
   return nullptr;
@@ -229,7 +233,8 @@ Status ImpRepository::addDirRights(std::string_view principal,
   if (!isSafeUser(user))
     return fail<CORBA::BAD_PARAM>(10033, std::string(user));
   std::string text;
-  if (readFile(ownerPath(directory), kMaxOwnerFileBytes, &text) != 0) {
+  if (platform::readRegularFile(ownerPath(directory), kMaxOwnerFileBytes,
+                                &text) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(directory));
   }
   std::size_t lf = text.find('\n');
@@ -248,7 +253,8 @@ Status ImpRepository::removeDirRights(std::string_view principal,
   if (!isSafeUser(user))
     return fail<CORBA::BAD_PARAM>(10033, std::string(user));
   std::string text;
-  if (readFile(ownerPath(directory), kMaxOwnerFileBytes, &text) != 0) {
+  if (platform::readRegularFile(ownerPath(directory), kMaxOwnerFileBytes,
+                                &text) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(directory));
   }
   std::size_t lf = text.find('\n');

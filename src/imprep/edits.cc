@@ -4,9 +4,9 @@
 // replaces the file as a whole.
 #include <string>
 
-#include "imprep/file_system.h"
 #include "imprep/names.h"
 #include "imprep/repository.h"
+#include "platform/file_system.h"
 
 namespace talvo::imprep {
 namespace {
@@ -91,7 +91,7 @@ Status ImpRepository::editKey(std::string_view principal, std::string_view name,
     // Too many marker lines or a line too long for the format.
     return fail<CORBA::BAD_PARAM>(keyMinor, std::string(key));
   }
-  if (writeFileAtomically(recordPath(name), out) != 0) {
+  if (platform::rewriteFile(recordPath(name), out) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(name));
   }
   return nullptr;
@@ -174,7 +174,7 @@ Status ImpRepository::changeOwnerServer(std::string_view principal,
   if (!readable(out)) {
     return fail<CORBA::BAD_PARAM>(10032, std::string(newOwner));
   }
-  if (writeFileAtomically(recordPath(name), out) != 0) {
+  if (platform::rewriteFile(recordPath(name), out) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(name));
   }
   return nullptr;
@@ -225,7 +225,7 @@ Status ImpRepository::editAccessList(std::string_view principal,
   if (!readable(out)) {
     return fail<CORBA::BAD_PARAM>(10032, std::string(add ? *add : *remove));
   }
-  if (writeFileAtomically(recordPath(name), out) != 0) {
+  if (platform::rewriteFile(recordPath(name), out) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(name));
   }
   return nullptr;
@@ -240,7 +240,7 @@ Status ImpRepository::deleteServer(std::string_view principal,
     return fail<CORBA::NO_PERMISSION>(10126, std::string(name));
   }
   const std::string path = recordPath(name);
-  if (removeFile(path) != 0) {
+  if (platform::removeFile(path) != 0) {
     return fail<CORBA::INTERNAL>(10156, "'" + path + "'");
   }
   return nullptr;

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "imprep/file_system.h"
 #include "imprep/names.h"
+#include "platform/file_system.h"
 
 namespace talvo::imprep {
 namespace {
@@ -19,7 +19,8 @@ std::string openFailureText(std::string_view name, const std::string& path,
   std::string text = " The server name is `";
   text += name;
   text += "'.\n The full path of the record is `" + path +
-          "'.\n The reason for the error is `" + errorText(error) + "'\n";
+          "'.\n The reason for the error is `" + platform::errorText(error) +
+          "'\n";
   return text;
 }
 
@@ -41,10 +42,10 @@ Status ImpRepository::create(const char* root,
   if (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
     path.pop_back();
   }
-  switch (fileKind(path)) {
-    case FileKind::kNone:
+  switch (platform::fileKind(path)) {
+    case platform::FileKind::kNone:
       return fail<CORBA::INTERNAL>(10148, path);
-    case FileKind::kDirectory:
+    case platform::FileKind::kDirectory:
       break;
     default:
       return fail<CORBA::INTERNAL>(10149);
@@ -66,7 +67,8 @@ std::string ImpRepository::ownerPath(std::string_view directory) const {
 }
 
 bool ImpRepository::exists(std::string_view name) const {
-  return isSafeName(name) && fileKind(recordPath(name)) != FileKind::kNone;
+  return isSafeName(name) &&
+         platform::fileKind(recordPath(name)) != platform::FileKind::kNone;
 }
 
 Status ImpRepository::load(std::string_view name, std::string* text,
@@ -79,7 +81,7 @@ Status ImpRepository::load(std::string_view name, std::string* text,
   if (path.size() > kMaxPathLength) {
     return fail<CORBA::BAD_PARAM>(10032, std::string(name));
   }
-  int error = readFile(path, kMaxRecordBytes, text);
+  int error = platform::readRegularFile(path, kMaxRecordBytes, text);
   if (error == ENOENT || error == ENOTDIR) {
     return fail<CORBA::BAD_OPERATION>(10241, std::string(name));
   }
@@ -190,7 +192,7 @@ Status ImpRepository::createRecord(std::string_view owner,
     trace(line);
   }
   const std::string text = formatRecord(content);
-  if (writeFileAtomically(recordPath(name), text) != 0) {
+  if (platform::rewriteFile(recordPath(name), text) != 0) {
     return fail<CORBA::INTERNAL>(10145, "(The server name is '" + name + "')");
   }
   return nullptr;

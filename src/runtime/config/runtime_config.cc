@@ -248,12 +248,20 @@ std::string RuntimeConfig::tracePrefix(const char* name) {
       shown = server;
     }
   }
-  if (diagnostics_level_ == 1) return "[" + shown + ": ";
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on the
+  // operator+ chain in optimised builds.
+  std::string prefix = "[";
+  if (diagnostics_level_ == 1) {
+    prefix.append(shown).append(": ");
+    return prefix;
+  }
   platform::TimeOfDay t = platform::localTimeOfDay();
   char clock[32];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d ", t.hours, t.minutes,
                 t.seconds);
-  return "[" + std::string(clock) + "--- " + shown + "@" + host_name_ + " ";
+  prefix.append(clock).append("--- ").append(shown).append("@");
+  prefix.append(host_name_).append(" ");
+  return prefix;
 }
 
 void RuntimeConfig::writePrefix(TalvoStream& stream, const char* name) {

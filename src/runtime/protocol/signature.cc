@@ -226,7 +226,11 @@ Status dynamicSignature(std::string_view operation,
     if (i != 0) s += ",";
     s += nv.flags == 2 ? '-' : nv.flags == 3 ? '*' : '+';
     s += nv.name;
-    if (nv.type) s += "{" + formatType(*nv.type) + "}";
+    if (nv.type) {
+      s += '{';
+      s += formatType(*nv.type);
+      s += '}';
+    }
   }
   // Result and mode come from the interface's own signature; the
   // completion keeps the text in the shape of a full signature.
@@ -246,7 +250,7 @@ bool dynamicSignatureMatches(std::string_view dynamic, const Signature& sig) {
   std::size_t i = 0;
   while (!t.empty() &&
          std::string_view("+-*").find(t.front()) != std::string_view::npos) {
-    Direction d;
+    Direction d = Direction::kIn;
     directionOf(t.front(), d);
     t.remove_prefix(1);
     if (i >= sig.parameters.size() || sig.parameters[i].direction != d) {

@@ -1,4 +1,4 @@
-#include "imprep/file_system.h"
+#include "platform/file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 
 #include "platform/files.h"
 
-namespace talvo::imprep {
+namespace talvo::platform {
 namespace {
 
 // Closes a descriptor on every way out.
@@ -40,7 +40,8 @@ FileKind fileKind(const std::string& path) {
   return FileKind::kOther;
 }
 
-int readFile(const std::string& path, std::size_t limit, std::string* out) {
+int readRegularFile(const std::string& path, std::size_t limit,
+                    std::string* out) {
   out->clear();
   // Non-blocking, so that a FIFO placed in the repository cannot stall the
   // daemon; only regular files are read.
@@ -71,7 +72,7 @@ int readFile(const std::string& path, std::size_t limit, std::string* out) {
   return 0;
 }
 
-int writeFileAtomically(const std::string& path, const std::string& content) {
+int rewriteFile(const std::string& path, const std::string& content) {
   return platform::writeFileAtomically(path, content).value();
 }
 
@@ -127,4 +128,4 @@ std::string errorText(int error) {
   return ::strerror_r(error, buffer, sizeof buffer);
 }
 
-}  // namespace talvo::imprep
+}  // namespace talvo::platform

@@ -1,21 +1,20 @@
-// The few file-system calls the implementation repository makes.
-//
-// Every call into the operating system made by the repository goes through
-// these functions, so that the rest of the code reads in terms of records,
-// directories and owner files. Failures come back as an errno value (0 for
-// success); nothing here throws.
+// File-system calls with errno results, as the implementation repository
+// uses them: file kinds, bounded reads of regular files, directory
+// listings, creation and removal. The repository reads in terms of records,
+// directories and owner files; these are its only ways to the disk. Failures
+// come back as an errno value (0 for success); nothing here throws.
 //
 // Thread safety: the functions hold no state; they are as safe as the
 // underlying system calls.
 
-#ifndef TALVO_IMPREP_FILE_SYSTEM_H_
-#define TALVO_IMPREP_FILE_SYSTEM_H_
+#ifndef TALVO_PLATFORM_FILE_SYSTEM_H_
+#define TALVO_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace talvo::imprep {
+namespace talvo::platform {
 
 enum class FileKind { kNone, kFile, kDirectory, kOther };
 
@@ -28,14 +27,15 @@ FileKind fileKind(const std::string& path);
 // for a directory, EINVAL for anything else that is no regular file), or
 // EFBIG when the file holds more than `limit` bytes. `out` is empty after a
 // failure.
-int readFile(const std::string& path, std::size_t limit, std::string* out);
+int readRegularFile(const std::string& path, std::size_t limit,
+                    std::string* out);
 
 // Replaces `path` as a whole with `content`: writes a temporary file in the
 // same directory, flushes it to disk and renames it over `path`, so that a
 // crash leaves either the old file or the new one. A file that existed keeps
 // its permission bits. Returns 0 or an errno value; on failure the temporary
 // file is removed and `path` is untouched. (platform::writeFileAtomically.)
-int writeFileAtomically(const std::string& path, const std::string& content);
+int rewriteFile(const std::string& path, const std::string& content);
 
 // Removes a file (not a directory). Returns 0 or an errno value.
 int removeFile(const std::string& path);
@@ -58,6 +58,6 @@ int listDirectory(const std::string& path, std::vector<DirEntry>* out);
 // The system's message for an errno value.
 std::string errorText(int error);
 
-}  // namespace talvo::imprep
+}  // namespace talvo::platform
 
-#endif  // TALVO_IMPREP_FILE_SYSTEM_H_
+#endif  // TALVO_PLATFORM_FILE_SYSTEM_H_

@@ -1,0 +1,88 @@
+#include "activation/posix_activator.h"
+
+#include "platform/process.h"
+
+namespace talvo {
+namespace {
+
+constexpr const char* kNullMarker = "QV_nullMarker";
+
+}  // namespace
+
+Status PosixActivator::launchServer(const LaunchRequest& request) {
+  // Only the environment shows empty markers as "QV_nullMarker".
+  std::string envMarker = request.marker.empty() ? kNullMarker : request.marker;
+  std::string envPattern =
+      request.markerPattern.empty() ? kNullMarker : request.markerPattern;
+  // A variable that cannot be set does not stop the launch.
+  setLaunchEnvironment(request.comms, request.port, request.iiopPort,
+                       request.daemonPort, request.code, request.server,
+                       envMarker, envPattern, request.method, request.policy);
+
+  std::vector<platform::EnvChange> changes;
+  for (auto& [name, value] : launchEnvironmentChanges()) {
+    changes.push_back({name, value});
+  }
+  platform::SpawnResult child =
+      platform::spawnProcess(request.command, changes);
+  if (!child.ok() || !platform::isChildRunning(child.pid)) {
+    return fail<CORBA::NO_IMPLEMENT>(10202, request.server);
+  }
+
+  OptionalText principal;
+  if (request.modeFlags == 2) {
+    principal = std::to_string(child.pid);
+  } else if (request.modeFlags == 1) {
+    principal = request.principal;
+  }
+
+  // A per-method launch (no pattern, a method) is not recorded: every such
+  // request starts a process of its own. Otherwise the process is recorded
+  // under its pattern, which may be empty.
+  if (request.markerPattern.empty() && !request.method.empty()) return nullptr;
+  return registerActivation(request.server, request.markerPattern,
+                            LaunchStatus::automaticLaunch, request.code,
+                            request.comms, request.port, request.iiopPort,
+                            processIdBuffer(child.pid), principal);
+}
+
+Status PosixActivator::terminateServer(const std::string& server,
+                                       const std::string& marker,
+                                       const OptionalText& principal) {
+  LaunchRecord* record = getLaunchRecord(server, marker, principal);
+  if (record == nullptr) return fail<CORBA::BAD_OPERATION>(10244, server);
+  // A process known to have ended is not signalled: its id may belong to
+  // another process by now.
+  std::int32_t pid = record->processId();
+  if (platform::isProcessAlive(pid)) platform::terminateProcess(pid);
+  return nullptr;
+}
+
+LaunchRecord* PosixActivator::isServerAlive(const std::string& server,
+                                            const std::string& marker,
+                                            const OptionalText& principal) {
+  LaunchRecord* record = getLaunchRecord(server, marker, principal);
+  if (record == nullptr) return nullptr;
+  std::int32_t pid = record->processId();
+  bool alive = false;
+  switch (record->status) {
+    case LaunchStatus::automaticLaunch:
+      alive = platform::isProcessAlive(pid);
+      break;
+    case LaunchStatus::manualLaunch: {
+      std::optional<std::int32_t> reported =
+          runtime().channelProcessId(server, "*", runtime().localHostName());
+      alive = reported && *reported == pid;
+      break;
+    }
+    case LaunchStatus::inActive:
+      break;
+  }
+  if (alive) return record;
+  if (isNumericPrincipal(principal)) {
+    deleteActivation(server, marker, principal);
+  }
+  return nullptr;
+}
+
+}  // namespace talvo

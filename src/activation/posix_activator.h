@@ -1,0 +1,33 @@
+// PosixActivator: the activator's platform variant for Linux.
+//
+// Launches a server with posix_spawnp (the command split at blanks, no
+// shell) into the daemon's environment with its ten launch variables, tests
+// right after the start that the child still runs, tests liveness of
+// launched processes (children are reaped as they end; processes of an
+// earlier daemon are probed with signal 0) and of self-registered ones
+// (through the run time's open channel), and ends processes with SIGTERM.
+//
+// Thread safety: none; see Activator.
+
+#ifndef TALVO_ACTIVATION_POSIX_ACTIVATOR_H_
+#define TALVO_ACTIVATION_POSIX_ACTIVATOR_H_
+
+#include "activation/activator.h"
+
+namespace talvo {
+
+class PosixActivator : public Activator {
+ public:
+  using Activator::Activator;
+
+  Status launchServer(const LaunchRequest& request) override;
+  Status terminateServer(const std::string& server, const std::string& marker,
+                         const OptionalText& principal) override;
+  LaunchRecord* isServerAlive(const std::string& server,
+                              const std::string& marker,
+                              const OptionalText& principal) override;
+};
+
+}  // namespace talvo
+
+#endif  // TALVO_ACTIVATION_POSIX_ACTIVATOR_H_

@@ -1,0 +1,226 @@
+#include "platform/process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+extern char** environ;
+
+namespace talvo::platform {
+namespace {
+
+// How many ended children are remembered; older ends are forgotten first.
+constexpr std::size_t kEndedCapacity = 4096;
+
+// Children started by spawnProcess: those not yet reaped, and the wait
+// status of those that ended.
+class ChildTable {
+ public:
+  void add(pid_t pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_.erase(pid);  // a reused process id starts afresh
+    running_.insert(pid);
+  }
+
+  // Tests a child without blocking; reaps it when it has ended. Returns
+  // true while it runs. Must be called with the lock held.
+  bool pollLocked(pid_t pid) {
+    int status = 0;
+    pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == 0) return true;
+    if (got == -1 && errno == EINTR) return true;  // unknown yet: assume alive
+    // Not waitable (ECHILD: SIGCHLD ignored, or reaped elsewhere): fall back
+    // to asking whether the process still exists.
+    if (got == -1 && errno == ECHILD && ::kill(pid, 0) == 0) return true;
+    running_.erase(pid);
+    remember(pid, got == pid ? status : 0);
+    return false;
+  }
+
+  std::optional<bool> isRunning(pid_t pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_.count(pid)) return pollLocked(pid);
+    if (ended_.count(pid)) return false;
+    return std::nullopt;  // not one of ours
+  }
+
+  void reapAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<pid_t> pids(running_.begin(), running_.end());
+    for (pid_t pid : pids) pollLocked(pid);
+  }
+
+  std::optional<int> endStatus(pid_t pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_.count(pid)) pollLocked(pid);
+    auto it = ended_.find(pid);
+    if (it == ended_.end()) return std::nullopt;
+    return it->second;
+  }
+
+  bool killAndWait(pid_t pid) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_.count(pid) || !pollLocked(pid)) return false;
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    pid_t got;
+    do {
+      got = ::waitpid(pid, &status, 0);
+    } while (got == -1 && errno == EINTR);
+    running_.erase(pid);
+    remember(pid, got == pid ? status : 0);
+    return true;
+  }
+
+ private:
+  void remember(pid_t pid, int status) {
+    if (ended_.emplace(pid, status).second) order_.push_back(pid);
+    while (order_.size() > kEndedCapacity) {
+      ended_.erase(order_.front());
+      order_.pop_front();
+    }
+  }
+
+  std::mutex mutex_;
+  std::unordered_set<pid_t> running_;
+  std::unordered_map<pid_t, int> ended_;
+  std::deque<pid_t> order_;
+};
+
+ChildTable& children() {
+  static ChildTable* table = new ChildTable;  // lives to the process's end
+  return *table;
+}
+
+std::string_view entryName(const char* entry) {
+  std::string_view text(entry);
+  return text.substr(0, text.find('='));
+}
+
+// This process's environment with `changes` applied, as NAME=value texts.
+std::vector<std::string> childEnvironment(
+    const std::vector<EnvChange>& changes) {
+  std::vector<std::string> result;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string_view name = entryName(*entry);
+    bool changed = false;
+    for (const EnvChange& change : changes) {
+      if (change.name == name) {
+        changed = true;
+        break;
+      }
+    }
+    if (!changed) result.emplace_back(*entry);
+  }
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const EnvChange& change = changes[i];
+    bool overridden = false;  // a later change of the same name wins
+    for (std::size_t j = i + 1; j < changes.size(); ++j) {
+      if (changes[j].name == change.name) overridden = true;
+    }
+    if (!overridden && change.value) {
+      result.push_back(change.name + "=" + *change.value);
+    }
+  }
+  return result;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  result.reserve(texts.size() + 1);
+  for (std::string& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+}  // namespace
+
+std::vector<std::string> splitCommand(std::string_view command) {
+  std::vector<std::string> words;
+  std::size_t pos = 0;
+  while (pos < command.size()) {
+    while (pos < command.size() && command[pos] == ' ') ++pos;
+    std::size_t end = pos;
+    while (end < command.size() && command[end] != ' ') ++end;
+    if (end > pos) words.emplace_back(command.substr(pos, end - pos));
+    pos = end;
+  }
+  return words;
+}
+
+SpawnResult spawnProcess(std::string_view command,
+                         const std::vector<EnvChange>& env) {
+  children().reapAll();
+  std::vector<std::string> words = splitCommand(command);
+  if (words.empty()) {
+    return {0, std::make_error_code(std::errc::no_such_file_or_directory)};
+  }
+  std::vector<std::string> envTexts = childEnvironment(env);
+  std::vector<char*> argv = pointers(words);
+  std::vector<char*> envp = pointers(envTexts);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  // Only standard input, output and error reach the child, whatever
+  // descriptor may have missed its close-on-exec flag.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // The daemon blocks and ignores signals of its own (SIGPIPE, the service
+  // controls); a server starts with the defaults.
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t all;
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = 0;
+  int error =
+      ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return {0, std::error_code(error, std::generic_category())};
+  children().add(pid);
+  return {pid, {}};
+}
+
+bool isChildRunning(pid_t pid) {
+  if (pid <= 0) return false;
+  return children().isRunning(pid).value_or(false);
+}
+
+bool isProcessAlive(pid_t pid) {
+  if (pid <= 0) return false;
+  if (std::optional<bool> ours = children().isRunning(pid)) return *ours;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+std::optional<int> childEndStatus(pid_t pid) {
+  return children().endStatus(pid);
+}
+
+void reapEndedChildren() { children().reapAll(); }
+
+bool terminateProcess(pid_t pid) {
+  if (pid <= 0) return false;  // 0 and negatives would reach process groups
+  return ::kill(pid, SIGTERM) == 0;
+}
+
+bool killChildAndWait(pid_t pid) {
+  if (pid <= 0) return false;
+  return children().killAndWait(pid);
+}
+
+}  // namespace talvo::platform

@@ -1,0 +1,85 @@
+// Processes: starting server programs, testing whether they still run,
+// reaping them and ending them.
+//
+// A process is started from a command line split at blanks (no shell); the
+// first word names the program, found on PATH. The child gets the calling
+// process's environment with the given changes applied, only standard
+// input, output and error as descriptors, an empty signal mask and default
+// signal dispositions.
+//
+// Every child started here is remembered in a process-wide table. A child
+// that has ended is reaped at the next call into this file (spawnProcess,
+// isChildRunning, isProcessAlive, reapEndedChildren): its end is kept for
+// the liveness test and no zombie stays behind longer than that. The daemon's
+// main loop calls reapEndedChildren() on each pass.
+//
+// Thread safety: every function may be called from any thread; the child
+// table is guarded by a mutex.
+
+#ifndef TALVO_PLATFORM_PROCESS_H_
+#define TALVO_PLATFORM_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace talvo::platform {
+
+// One change to the child's environment: set `name` to `value`, or remove
+// it when `value` is absent.
+struct EnvChange {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+// The outcome of spawnProcess: the child's process id, or 0 and the reason
+// the start failed.
+struct SpawnResult {
+  pid_t pid = 0;
+  std::error_code error;
+  bool ok() const { return pid > 0; }
+};
+
+// The words of `command`: separated by one or more blanks, leading and
+// trailing blanks ignored.
+std::vector<std::string> splitCommand(std::string_view command);
+
+// Starts the program named by the first word of `command` (searched on
+// PATH) with the remaining words as its arguments and this process's
+// environment changed by `env` (later changes of a name win). Fails with
+// ENOENT for an empty command. Never throws.
+SpawnResult spawnProcess(std::string_view command,
+                         const std::vector<EnvChange>& env);
+
+// True while the child `pid` (started by spawnProcess) has not ended; the
+// platform's "still running" answer. A child found ended is reaped. False
+// for a process that is not a child of this process.
+bool isChildRunning(pid_t pid);
+
+// Liveness of any process: a child of ours is alive until it ends; any other
+// process (for example one started by an earlier daemon) is alive when it
+// exists and can be signalled or exists and belongs to another user. False
+// for process ids 0 and below.
+bool isProcessAlive(pid_t pid);
+
+// The wait status of a child that has ended and been reaped, if known.
+std::optional<int> childEndStatus(pid_t pid);
+
+// Reaps every child of ours that has ended, remembering its end.
+void reapEndedChildren();
+
+// Sends SIGTERM to `pid`. False (and nothing sent) for process ids 0 and
+// below, or when the signal cannot be delivered.
+bool terminateProcess(pid_t pid);
+
+// Sends SIGKILL to a child of ours and waits for its end; used by tests and
+// tear-down. False when `pid` is not a running child.
+bool killChildAndWait(pid_t pid);
+
+}  // namespace talvo::platform
+
+#endif  // TALVO_PLATFORM_PROCESS_H_
