@@ -1,0 +1,261 @@
+// The daemon commands of the built talvoctl against a daemon object served
+// over loopback by the test: output, --json parsed back, exceptions on
+// standard error in their printed form, exit statuses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "../../interface/stubs/loopback_daemon.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string talvoctlPath() {
+  const char* root = std::getenv("TALVO_TEST_BIN");
+  return std::string(root ? root : ".") + "/tools/talvoctl/talvoctl";
+}
+
+class DaemonCommandsTest : public ::testing::Test {
+ protected:
+  DaemonCommandsTest() {
+    const std::string dir = daemon_.base();
+    std::ofstream(dir + "/errors")
+        << "catalogue for the test\n"
+           "10200\tNo implementation available\n"
+           "10240\tOperation refused\n"
+           "10241\tThere is no server %s in the implementation repository.\n"
+           "10620\tNo configuration value\n"
+           "10621\tThe variable %s has no value.\n";
+    env_ = {{"QV_ERRORS", dir + "/errors"},
+            {"QV_REGISTRY", dir + "/registry"},
+            {"QV_CONFIG_PATH", dir},
+            {"QV_DAEMON_PORT", std::to_string(daemon_.port())}};
+  }
+
+  // Runs talvoctl with exactly env_; standard error goes through a file in
+  // the test's folder.
+  Result run(const std::string& args) {
+    const std::string err_file = daemon_.base() + "/stderr";
+    std::string cmd = "env -i";
+    for (const auto& [k, v] : env_) cmd += " " + quote(k + "=" + v);
+    cmd += " " + quote(talvoctlPath()) + " " + args + " 2>" + quote(err_file);
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream in(err_file);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    std::remove(err_file.c_str());
+    return r;
+  }
+  nlohmann::json json(const std::string& args) {
+    Result r = run(args + " --json");
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+  }
+  void ok(const std::string& args) {
+    Result r = run(args);
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.out << r.err;
+  }
+
+  talvo::testing::LoopbackDaemon daemon_;
+  std::map<std::string, std::string> env_;
+};
+
+// ---- Round trips --------------------------------------------------------------
+
+TEST_F(DaemonCommandsTest, CreateShowListAndDelete) {
+  ok("create-shared bank -m m1 -c 'srv -a' -m m2 -c 'srv -b' --flags 1");
+  ok("create-shared rr -m '*' -c rr --servers 3 --server-port 4100");
+  ok("create-unshared solo -m x -c solo --flags 2");
+  ok("create-per-method pm -M op1 -c a -M op2 -c b");
+
+  nlohmann::json bank = json("show bank");
+  EXPECT_EQ(bank["activationPolicy"], "shared");
+  EXPECT_EQ(bank["modeFlags"], 1);
+  EXPECT_EQ(bank["markers"], nlohmann::json({"m1", "m2"}));
+  EXPECT_EQ(bank["commands"], nlohmann::json({"srv -a", "srv -b"}));
+  nlohmann::json rr = json("show rr");
+  EXPECT_EQ(rr["nservers"], 3);
+  EXPECT_EQ(rr["port"], 4100);
+  EXPECT_EQ(json("show rr --basic")["nservers"], 0);
+  EXPECT_EQ(json("show solo")["activationPolicy"], "unshared");
+  EXPECT_EQ(json("show pm")["methods"], nlohmann::json({"op1", "op2"}));
+
+  // The readable form: a table with a row per marker.
+  Result shown = run("show bank");
+  ASSERT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("policy"), std::string::npos);
+  EXPECT_NE(shown.out.find("m2  "), std::string::npos);
+  EXPECT_NE(shown.out.find("srv -b"), std::string::npos);
+
+  nlohmann::json names = json("list");
+  std::vector<std::string> sorted = names.get<std::vector<std::string>>();
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::string>{"bank", "pm", "rr", "solo"}));
+
+  Result yes = run("exists bank");
+  EXPECT_EQ(yes.status, 0);
+  EXPECT_EQ(yes.out, "yes\n");
+  ok("delete bank");
+  Result no = run("exists bank");
+  EXPECT_EQ(no.status, 3);
+  EXPECT_EQ(no.out, "no\n");
+}
+
+TEST_F(DaemonCommandsTest, EditMarkersMethodsDirectoriesAndRights) {
+  ok("create-shared s -m a -c 'cmd a'");
+  ok("add-marker s b 'cmd b'");
+  ok("add-marker s u 'cmd u' --unshared");
+  ok("add-marker s h 'cmd h' --shared");
+  EXPECT_EQ(json("show s")["markers"].size(), 4u);
+  ok("remove-marker s b");
+  ok("remove-marker s u --unshared");
+  ok("remove-marker s h --shared");
+  EXPECT_EQ(json("show s")["markers"], nlohmann::json({"a"}));
+
+  ok("create-per-method pm -M op -c x");
+  ok("add-method pm op2 y");
+  ok("remove-method pm op");
+  EXPECT_EQ(json("show pm")["methods"], nlohmann::json({"op2"}));
+
+  ok("grant invoke carol s");
+  ok("grant launch dave s");
+  nlohmann::json s = json("show s");
+  EXPECT_NE(s["invokeList"].get<std::string>().find("carol"),
+            std::string::npos);
+  EXPECT_NE(s["launchList"].get<std::string>().find("dave"),
+            std::string::npos);
+  ok("revoke invoke carol s");
+  ok("revoke launch dave s");
+  EXPECT_EQ(json("show s")["invokeList"].get<std::string>().find("carol"),
+            std::string::npos);
+
+  ok("mkdir d");
+  ok("create-shared d/inner -m m -c c");
+  EXPECT_EQ(json("list d"), nlohmann::json({"inner"}));
+  for (const char* right : {"invoke", "launch", "dir"}) {
+    ok(std::string("grant ") + right + " frank d --dir");
+    ok(std::string("revoke ") + right + " frank d --dir");
+  }
+  ok("rmdir d --recursive");
+  auto top = json("list").get<std::vector<std::string>>();
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"pm", "s"}));
+  ok("mkdir e");
+  ok("chown grace e --dir");
+  ok("chown erin s");
+  EXPECT_EQ(json("show s")["owner"], "erin");
+}
+
+TEST_F(DaemonCommandsTest, LegacyModeAndTheDefaultPort) {
+  ok("legacy on");
+  ok("create-shared old -m m -c c");
+  ok("legacy off");
+  // Without QV_DAEMON_PORT, --port says where the daemon is.
+  env_.erase("QV_DAEMON_PORT");
+  ok("create-shared new -m m -c c --port " + std::to_string(daemon_.port()));
+  ok("--port " + std::to_string(daemon_.port()) + " exists new");
+  env_["QV_DAEMON_PORT"] = std::to_string(daemon_.port());
+  EXPECT_EQ(json("show old")["codeProtocol"], "xdr");
+  EXPECT_EQ(json("show new")["codeProtocol"], "cdr");
+}
+
+// ---- Error paths --------------------------------------------------------------
+
+TEST_F(DaemonCommandsTest, ExceptionsArePrintedAndExitOne) {
+  Result r = run("delete ghost");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "talvoctl: deleteServer failed: CORBA::BAD_OPERATION\n"
+            "10241-- Operation refused\n"
+            "  - There is no server ghost in the implementation repository.\n"
+            "  [Completion status : COMPLETED_NO]\n");
+
+  for (const char* cmd : {"lookup svc", "add-hosts s h1 h2",
+                          "add-hosts g h --group", "del-hosts s h",
+                          "del-hosts g h --group", "list-hosts s",
+                          "list-hosts g --group --json", "add-groups s g",
+                          "del-groups s g", "list-groups s"}) {
+    Result pending = run(cmd);
+    EXPECT_EQ(pending.status, 1) << cmd;
+    EXPECT_NE(pending.err.find("CORBA::NO_IMPLEMENT\n10200-- No implementation "
+                               "available\n"),
+              std::string::npos)
+        << cmd << "\n"
+        << pending.err;
+  }
+  // The activation commands fail for a server that does not exist, today
+  // with NO_IMPLEMENT.
+  for (const char* cmd : {"bind ghost", "bind ghost m --ping", "iiop ghost",
+                          "kill ghost", "register ghost 1"}) {
+    EXPECT_EQ(run(cmd).status, 1) << cmd;
+  }
+  Result active = run("active --json");
+  if (active.status == 0) {
+    EXPECT_EQ(nlohmann::json::parse(active.out), nlohmann::json::array());
+  } else {
+    EXPECT_EQ(active.status, 1);
+  }
+}
+
+TEST_F(DaemonCommandsTest, NoDaemonPortIsNoConfigValue) {
+  env_.erase("QV_DAEMON_PORT");
+  Result r = run("list");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("CORBA::NO_CONFIG_VALUE\n10621-- No configuration "
+                       "value\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(DaemonCommandsTest, BadCommandLinesExitTwo) {
+  for (const char* cmd :
+       {"", "frobnicate", "show", "create-shared", "legacy maybe",
+        "grant write u s", "grant dir u s", "lookup svc --hops 300",
+        "register s notapid", "create-shared s --flags -1",
+        "add-marker s m c --shared --unshared", "list --port 0"}) {
+    Result r = run(cmd);
+    EXPECT_EQ(r.status, 2) << "'" << cmd << "'\n" << r.err;
+  }
+}
+
+TEST_F(DaemonCommandsTest, HelpNamesEveryCommand) {
+  Result r = run("--help");
+  ASSERT_EQ(r.status, 0);
+  for (const char* cmd :
+       {"create-shared", "create-unshared", "create-per-method", "list",
+        "show", "delete", "exists", "legacy", "add-marker", "remove-marker",
+        "add-method", "remove-method", "mkdir", "rmdir", "chown", "grant",
+        "revoke", "bind", "iiop", "register", "active", "kill", "lookup",
+        "add-hosts", "del-hosts", "list-hosts", "add-groups", "del-groups",
+        "list-groups"}) {
+    EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos)
+        << cmd;
+    EXPECT_EQ(run(std::string(cmd) + " --help").status, 0) << cmd;
+  }
+}
+
+}  // namespace
