@@ -78,8 +78,8 @@ Status DaemonClient::invoke(DaemonOp op, std::vector<Value> ins,
     }
   }
   if (next != ins.size()) {
-    return fail<CORBA::MARSHAL>(10168, "bad typecode " +
-                                           std::string(entry.signature));
+    return fail<CORBA::MARSHAL>(10168,
+                                "bad typecode " + std::string(entry.signature));
   }
   reply = CallReply{};
   Status st = transport_(target_, entry.signature, args, reply);
@@ -104,9 +104,9 @@ Status DaemonClient::getImplementationDetails(std::string_view serverName,
                                               std::string_view methodName,
                                               ImplementationDetails* out) {
   CallReply r;
-  if (Status st = invoke(DaemonOp::kGetImplementationDetails,
-                         {str(serverName), str(markerName), str(methodName)},
-                         r)) {
+  if (Status st =
+          invoke(DaemonOp::kGetImplementationDetails,
+                 {str(serverName), str(markerName), str(methodName)}, r)) {
     return st;
   }
   out->codeProtocol = text(r.args[3]);
@@ -121,9 +121,9 @@ Status DaemonClient::getIIOPDetails(std::string_view serverName,
                                     std::string_view methodName,
                                     IiopDetails* out) {
   CallReply r;
-  if (Status st = invoke(DaemonOp::kGetIIOPDetails,
-                         {str(serverName), str(markerName), str(methodName)},
-                         r)) {
+  if (Status st =
+          invoke(DaemonOp::kGetIIOPDetails,
+                 {str(serverName), str(markerName), str(methodName)}, r)) {
     return st;
   }
   out->iiopPort = text(r.args[3]);
@@ -148,8 +148,7 @@ Status DaemonClient::registerPersistentServer(std::string_view serverName,
 // ---- Locator --------------------------------------------------------------
 
 Status DaemonClient::lookUp(std::string_view service, std::uint8_t hops,
-                            std::string_view tag, Strings* hostList,
-                            bool* ok) {
+                            std::string_view tag, Strings* hostList, bool* ok) {
   CallReply r;
   if (Status st = invoke(DaemonOp::kLookUp,
                          {str(service), Value::ofOctet(hops), str(tag)}, r)) {
@@ -207,8 +206,8 @@ Status DaemonClient::listHostsInServer(std::string_view server,
                                        Strings* hostList, bool* ok) {
   return readList(DaemonOp::kListHostsInServer, server, hostList, ok);
 }
-Status DaemonClient::listHostsInGroup(std::string_view group,
-                                      Strings* hostList, bool* ok) {
+Status DaemonClient::listHostsInGroup(std::string_view group, Strings* hostList,
+                                      bool* ok) {
   return readList(DaemonOp::kListHostsInGroup, group, hostList, ok);
 }
 Status DaemonClient::listGroupsInServer(std::string_view server,
@@ -273,9 +272,9 @@ Status DaemonClient::newUnSharedServer(std::string_view serverName,
 Status DaemonClient::newPerMethodServer(std::string_view serverName,
                                         const Strings& methods,
                                         const Strings& commands) {
-  return create(DaemonOp::kNewPerMethodServer,
-                {str(serverName), Value::ofStrings(methods),
-                 Value::ofStrings(commands)});
+  return create(
+      DaemonOp::kNewPerMethodServer,
+      {str(serverName), Value::ofStrings(methods), Value::ofStrings(commands)});
 }
 
 // ---- Reading ----------------------------------------------------------------
@@ -438,7 +437,8 @@ Status DaemonClient::removeDirRights(std::string_view userGroup,
   return names(DaemonOp::kRemoveDirRights, {userGroup, dirName});
 }
 
-// ---- Legacy mode --------------------------------------------------------------
+// ---- Legacy mode
+// --------------------------------------------------------------
 
 Status DaemonClient::registerServerAsLegacy(bool onoff) {
   CallReply r;

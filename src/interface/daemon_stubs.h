@@ -102,8 +102,8 @@ class DaemonClient {
                           std::uint32_t nservers, std::int32_t wellKnownPort);
   Status newUnSharedServer(std::string_view serverName, const Strings& markers,
                            const Strings& commands, std::uint32_t modeFlags);
-  Status newPerMethodServer(std::string_view serverName,
-                            const Strings& methods, const Strings& commands);
+  Status newPerMethodServer(std::string_view serverName, const Strings& methods,
+                            const Strings& commands);
 
   // ---- Reading ------------------------------------------------------------
   Status listServers(std::string_view subdir, Strings* servers);
@@ -167,8 +167,7 @@ class DaemonClient {
  private:
   Status editList(DaemonOp op, std::string_view name, const Strings& items,
                   bool* ok);
-  Status readList(DaemonOp op, std::string_view name, Strings* items,
-                  bool* ok);
+  Status readList(DaemonOp op, std::string_view name, Strings* items, bool* ok);
   Status names(DaemonOp op, std::vector<std::string_view> values);
   Status create(DaemonOp op, std::vector<protocol::Value> ins);
   Status describe(DaemonOp op, std::string_view serverName,

@@ -72,8 +72,8 @@ void addBindingCommands(CLI::App& app) {
   }
   {
     auto a = std::make_shared<BindArgs>();
-    auto* cmd = app.add_subcommand(
-        "iiop", "Ask the daemon for a server's IIOP port");
+    auto* cmd =
+        app.add_subcommand("iiop", "Ask the daemon for a server's IIOP port");
     addBindOptions(cmd, *a);
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "runtime/config/runtime_config.h"
+#include "runtime/protocol/dispatcher.h"
 #include "runtime/protocol/object_ref.h"
+#include "runtime/transport/transport_context.h"
 
 namespace talvo::talvoctl {
 namespace {
@@ -13,12 +15,44 @@ namespace {
 struct Endpoint {
   std::string host = "127.0.0.1";
   std::string port;  // empty: QV_DAEMON_PORT
+  bool verbose = false;
 };
 
 Endpoint& endpoint() {
   static Endpoint e;
   return e;
 }
+
+// The run time's trace lines go to standard error, so that standard output
+// holds only what the command prints (tables, JSON).
+class StderrTransport : public TransportContext {
+ public:
+  int diagnosticsLevel() override { return process().diagnosticsLevel(); }
+  void trace(std::string_view text, bool prefixed) override {
+    if (prefixed) std::cerr << runtimeConfig().tracePrefix();
+    std::cerr << text << std::endl;
+  }
+  std::optional<std::string> connectAttempts() override {
+    return process().connectAttempts();
+  }
+  std::optional<std::string> maxMessageSize() override {
+    return process().maxMessageSize();
+  }
+  void sleep(std::chrono::milliseconds duration) override {
+    process().sleep(duration);
+  }
+
+ private:
+  static TransportContext& process() { return TransportContext::process(); }
+};
+
+class StderrTrace : public protocol::TraceSink {
+ public:
+  int level() const override { return protocol::runtimeTraceSink().level(); }
+  void line(std::string_view text) override {
+    std::cerr << runtimeConfig().tracePrefix() << text << std::endl;
+  }
+};
 
 // The daemon's target at the chosen host and port.
 Status daemonTarget(Orb& orb, Target& out) {
@@ -50,13 +84,21 @@ void addDaemonOptions(CLI::App& app) {
                  "Port of the daemon (default: QV_DAEMON_PORT)")
       ->type_name("PORT")
       ->check(CLI::Range(1, 65535));
+  app.add_flag("-v,--verbose", e.verbose,
+               "Write the run time's trace lines to standard error");
   app.fallthrough();
 }
 
 void withDaemon(
     const std::function<void(interface::DaemonClient&, Orb&)>& body) {
   runtimeStartup();
+  // A tool is silent unless asked: trace lines only with --verbose.
+  runtimeConfig().setDiagnosticsLevel(endpoint().verbose ? 1 : 0);
+  StderrTransport transport;
+  StderrTrace trace;
   OrbOptions options;
+  options.context = &transport;
+  options.trace = &trace;
   options.reply_timeout_ms = 30000;
   Orb orb(options);
   Target target;
@@ -67,8 +109,8 @@ void withDaemon(
 
 void check(std::string_view operation, Status st) {
   if (st == nullptr) return;
-  std::cerr << "talvoctl: " << operation << " failed: CORBA::"
-            << st->bareName() << "\n";
+  std::cerr << "talvoctl: " << operation << " failed: CORBA::" << st->bareName()
+            << "\n";
   st->print(std::cerr);
   std::cerr.flush();
   throw CLI::RuntimeError(kFailureExit);
@@ -92,7 +134,8 @@ void printTable(const std::vector<std::string>& headers,
     std::string out;
     for (std::size_t i = 0; i < cells.size() && i < width.size(); ++i) {
       out += cells[i];
-      if (i + 1 < cells.size()) out += std::string(width[i] - cells[i].size() + 2, ' ');
+      if (i + 1 < cells.size())
+        out += std::string(width[i] - cells[i].size() + 2, ' ');
     }
     std::cout << out << "\n";
   };

@@ -27,7 +27,8 @@ namespace talvo::talvoctl {
 // Exit status of a command whose operation failed.
 inline constexpr int kFailureExit = 1;
 
-// Adds --host and --port to `app` (read by withDaemon()).
+// Adds --host, --port and --verbose (the run time's trace lines, on
+// standard error) to `app` (read by withDaemon()).
 void addDaemonOptions(CLI::App& app);
 
 // Runs `body` with a client of the daemon; the Orb is the client's.

@@ -21,9 +21,9 @@ struct EditArgs {
 // Adds --shared and --unshared (mutually exclusive) to a marker command.
 void addMarkerKind(CLI::App* cmd, EditArgs& a) {
   auto* s = cmd->add_flag("--shared", a.shared,
-                          "A shared marker of an unshared server");
+                          "Only for a shared server (addSharedMarker)");
   auto* u = cmd->add_flag("--unshared", a.unshared,
-                          "An unshared marker of a shared server");
+                          "Only for an unshared server (addUnsharedMarker)");
   s->excludes(u);
 }
 
@@ -75,8 +75,9 @@ void addRightsCommand(CLI::App& app, bool add) {
   cmd->add_flag("-d,--dir", a->dir, "NAME is a directory");
   cmd->callback([a, add] {
     if (a->right == "dir" && !a->dir) {
-      throw CLI::ValidationError("RIGHT", "dir rights apply to directories: "
-                                          "add --dir");
+      throw CLI::ValidationError("RIGHT",
+                                 "dir rights apply to directories: "
+                                 "add --dir");
     }
     RightsOp op = rightsOp(add, a->right, a->dir);
     withDaemon([&](DaemonClient& c, Orb&) {
@@ -131,8 +132,8 @@ void addEditCommands(CLI::App& app) {
   }
   {
     auto a = std::make_shared<EditArgs>();
-    auto* cmd = app.add_subcommand(
-        "add-method", "Add a method to a per-method server");
+    auto* cmd =
+        app.add_subcommand("add-method", "Add a method to a per-method server");
     cmd->add_option("SERVER", a->server, "Server name")->required();
     cmd->add_option("METHOD", a->key, "Method")->required();
     cmd->add_option("COMMAND", a->command, "Launch command")->required();
@@ -144,8 +145,8 @@ void addEditCommands(CLI::App& app) {
   }
   {
     auto a = std::make_shared<EditArgs>();
-    auto* cmd = app.add_subcommand(
-        "remove-method", "Remove a method from a per-method server");
+    auto* cmd = app.add_subcommand("remove-method",
+                                   "Remove a method from a per-method server");
     cmd->add_option("SERVER", a->server, "Server name")->required();
     cmd->add_option("METHOD", a->key, "Method")->required();
     cmd->callback([a] {

@@ -47,8 +47,8 @@ void addHostEdit(CLI::App& app, const char* name, const char* help,
     withDaemon([&](DaemonClient& c, Orb&) {
       bool ok = false;
       const char* op = a->group ? group_op : server_op;
-      check(op, (c.*(a->group ? group_call : server_call))(a->name, a->items,
-                                                           &ok));
+      check(op,
+            (c.*(a->group ? group_call : server_call))(a->name, a->items, &ok));
       requireOk(op, ok);
     });
   });
@@ -70,12 +70,12 @@ void addGroupEdit(CLI::App& app, const char* name, const char* help,
 }
 
 void addListRead(CLI::App& app, const char* name, const char* help,
-                 const char* server_op, Read server_call,
-                 const char* group_op, Read group_call) {
+                 const char* server_op, Read server_call, const char* group_op,
+                 Read group_call) {
   auto a = std::make_shared<ListArgs>();
   auto* cmd = app.add_subcommand(name, help);
-  cmd->add_option("NAME", a->name, group_call ? "Server (or group with --group)"
-                                              : "Server name")
+  cmd->add_option("NAME", a->name,
+                  group_call ? "Server (or group with --group)" : "Server name")
       ->required();
   if (group_call) cmd->add_flag("-g,--group", a->group, "NAME is a group");
   cmd->add_flag("--json", a->json, "Print JSON");
@@ -105,8 +105,7 @@ void addLocatorCommands(CLI::App& app) {
     auto a = std::make_shared<Args>();
     auto* cmd = app.add_subcommand(
         "lookup", "Ask the locator which hosts offer a service");
-    cmd->add_option("SERVICE", a->service, "Service (server) name")
-        ->required();
+    cmd->add_option("SERVICE", a->service, "Service (server) name")->required();
     cmd->add_option("--hops", a->hops, "Hops to other daemons (0 to 255)")
         ->check(CLI::Range(0, 255));
     cmd->add_option("--tag", a->tag, "Tag of the request");
@@ -126,8 +125,8 @@ void addLocatorCommands(CLI::App& app) {
               "addHostsToServer", &C::addHostsToServer, "addHostsToGroup",
               &C::addHostsToGroup);
   addHostEdit(app, "del-hosts", "Remove hosts from a server's or group's list",
-              "delHostsFromServer", &C::delHostsFromServer,
-              "delHostsFromGroup", &C::delHostsFromGroup);
+              "delHostsFromServer", &C::delHostsFromServer, "delHostsFromGroup",
+              &C::delHostsFromGroup);
   addListRead(app, "list-hosts", "List the hosts of a server or group",
               "listHostsInServer", &C::listHostsInServer, "listHostsInGroup",
               &C::listHostsInGroup);

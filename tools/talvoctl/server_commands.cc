@@ -33,17 +33,16 @@ void addKeyOptions(CLI::App* cmd, CreateArgs& a, const char* key_flag,
 
 void printDescription(const std::string& name, const ServerDescription& s) {
   const bool per_method = s.activationPolicy == "per_method";
-  printTable({"FIELD", "VALUE"},
-             {{"server", name},
-              {"policy", s.activationPolicy},
-              {"mode flags", std::to_string(s.modeFlags)},
-              {"servers", std::to_string(s.nservers)},
-              {"port", std::to_string(s.port)},
-              {"comms", s.commsProtocol},
-              {"code", s.codeProtocol},
-              {"owner", s.owner},
-              {"invoke", s.invokeList},
-              {"launch", s.launchList}});
+  printTable({"FIELD", "VALUE"}, {{"server", name},
+                                  {"policy", s.activationPolicy},
+                                  {"mode flags", std::to_string(s.modeFlags)},
+                                  {"servers", std::to_string(s.nservers)},
+                                  {"port", std::to_string(s.port)},
+                                  {"comms", s.commsProtocol},
+                                  {"code", s.codeProtocol},
+                                  {"owner", s.owner},
+                                  {"invoke", s.invokeList},
+                                  {"launch", s.launchList}});
   const Strings& keys = per_method ? s.methods : s.markers;
   std::vector<Strings> rows;
   for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -55,12 +54,18 @@ void printDescription(const std::string& name, const ServerDescription& s) {
 
 nlohmann::json descriptionJson(const std::string& name,
                                const ServerDescription& s) {
-  return {{"server", name},          {"activationPolicy", s.activationPolicy},
-          {"modeFlags", s.modeFlags}, {"nservers", s.nservers},
-          {"port", s.port},          {"commsProtocol", s.commsProtocol},
-          {"codeProtocol", s.codeProtocol}, {"owner", s.owner},
-          {"invokeList", s.invokeList},     {"launchList", s.launchList},
-          {"markers", s.markers},    {"methods", s.methods},
+  return {{"server", name},
+          {"activationPolicy", s.activationPolicy},
+          {"modeFlags", s.modeFlags},
+          {"nservers", s.nservers},
+          {"port", s.port},
+          {"commsProtocol", s.commsProtocol},
+          {"codeProtocol", s.codeProtocol},
+          {"owner", s.owner},
+          {"invokeList", s.invokeList},
+          {"launchList", s.launchList},
+          {"markers", s.markers},
+          {"methods", s.methods},
           {"commands", s.commands}};
 }
 
@@ -69,9 +74,10 @@ nlohmann::json descriptionJson(const std::string& name,
 void addServerCommands(CLI::App& app) {
   {
     auto a = std::make_shared<CreateArgs>();
-    auto* cmd = app.add_subcommand(
-        "create-shared", "Create a shared server record (one process serves "
-                         "its clients)");
+    auto* cmd =
+        app.add_subcommand("create-shared",
+                           "Create a shared server record (one process serves "
+                           "its clients)");
     addKeyOptions(cmd, *a, "-m,--marker", "Marker (repeatable)");
     cmd->add_option("--flags", a->flags, "Mode flags (default 0)");
     auto* servers = cmd->add_option(

@@ -49,7 +49,8 @@ class StubsTest : public ::testing::Test {
   std::unique_ptr<DaemonClient> client_;
 };
 
-// ---- Round trips --------------------------------------------------------------
+// ---- Round trips
+// --------------------------------------------------------------
 
 TEST_F(StubsTest, CreateReadAndDeleteEachKindOfServer) {
   DaemonClient& c = *client_;
@@ -83,6 +84,7 @@ TEST_F(StubsTest, CreateReadAndDeleteEachKindOfServer) {
   EXPECT_EQ(show("solo").modeFlags, 2u);
   ServerDescription pm = show("pm");
   EXPECT_EQ(pm.activationPolicy, "per_method");
+  std::sort(pm.methods.begin(), pm.methods.end());
   EXPECT_EQ(pm.methods, (Strings{"op1", "op2"}));
   EXPECT_TRUE(pm.markers.empty());
 
@@ -103,16 +105,28 @@ TEST_F(StubsTest, MarkersMethodsOwnersAndRights) {
   DaemonClient& c = *client_;
   ASSERT_EQ(c.newSharedServer("s", {"a"}, {"cmd a"}, 0), nullptr);
   ASSERT_EQ(c.addMarker("s", "b", "cmd b"), nullptr);
-  ASSERT_EQ(c.addUnsharedMarker("s", "u", "cmd u"), nullptr);
-  ASSERT_EQ(c.addSharedMarker("s", "h", "cmd h"), nullptr);
   ServerDescription s = show("s");
-  EXPECT_EQ(s.markers.size(), 4u);
+  EXPECT_EQ(s.markers.size(), 2u);
   EXPECT_NE(std::find(s.markers.begin(), s.markers.end(), "b"),
             s.markers.end());
   ASSERT_EQ(c.removeMarker("s", "b"), nullptr);
-  ASSERT_EQ(c.removeUnsharedMarker("s", "u"), nullptr);
-  ASSERT_EQ(c.removeSharedMarker("s", "h"), nullptr);
   EXPECT_EQ(show("s").markers, (Strings{"a"}));
+
+  // The shared and unshared forms insist on the server's kind.
+  ASSERT_EQ(c.addSharedMarker("s", "h", "cmd h"), nullptr);
+  ASSERT_EQ(c.newUnSharedServer("u", {"a"}, {"cmd a"}, 0), nullptr);
+  ASSERT_EQ(c.addUnsharedMarker("u", "x", "cmd x"), nullptr);
+  expectFailure(c.addSharedMarker("u", "y", "cmd y"), "BAD_OPERATION", 10261);
+  expectFailure(c.addUnsharedMarker("s", "y", "cmd y"), "BAD_OPERATION", 10261);
+  EXPECT_EQ(show("u").markers.size(), 2u);
+  EXPECT_EQ(show("s").markers.size(), 2u);
+  ASSERT_EQ(c.removeUnsharedMarker("u", "x"), nullptr);
+  ASSERT_EQ(c.removeSharedMarker("s", "h"), nullptr);
+  EXPECT_EQ(show("u").markers, (Strings{"a"}));
+  EXPECT_EQ(show("s").markers, (Strings{"a"}));
+  // A marker of a per-method server is refused.
+  ASSERT_EQ(c.newPerMethodServer("p", {"m"}, {"c"}), nullptr);
+  EXPECT_NE(c.addMarker("p", "b", "c"), nullptr);
 
   ASSERT_EQ(c.newPerMethodServer("pm", {"op"}, {"x"}), nullptr);
   ASSERT_EQ(c.addMethod("pm", "op2", "y"), nullptr);
@@ -142,11 +156,10 @@ TEST_F(StubsTest, DirectoriesAndTheirRights) {
   Strings names;
   ASSERT_EQ(c.listServers("d", &names), nullptr);
   EXPECT_EQ(names, (Strings{"inner"}));
-  for (auto f : {&DaemonClient::addInvokeRightsDir,
-                 &DaemonClient::addLaunchRightsDir, &DaemonClient::addDirRights,
-                 &DaemonClient::removeInvokeRightsDir,
-                 &DaemonClient::removeLaunchRightsDir,
-                 &DaemonClient::removeDirRights}) {
+  for (auto f :
+       {&DaemonClient::addInvokeRightsDir, &DaemonClient::addLaunchRightsDir,
+        &DaemonClient::addDirRights, &DaemonClient::removeInvokeRightsDir,
+        &DaemonClient::removeLaunchRightsDir, &DaemonClient::removeDirRights}) {
     EXPECT_EQ((c.*f)("frank", "d"), nullptr);
   }
   // A directory that holds records goes only with its children.
@@ -169,7 +182,8 @@ TEST_F(StubsTest, LegacyModeGivesTheXdrCode) {
   EXPECT_EQ(show("new").codeProtocol, "cdr");
 }
 
-// ---- Error paths --------------------------------------------------------------
+// ---- Error paths
+// --------------------------------------------------------------
 
 TEST_F(StubsTest, RepositoryExceptionsReachTheCaller) {
   DaemonClient& c = *client_;
@@ -256,7 +270,8 @@ TEST(StubsConnectionTest, NoDaemonIsACommunicationFailure) {
   EXPECT_EQ(st->bareName(), "COMM_FAILURE");
 }
 
-// ---- Forwarding and marshalling over a scripted transport ---------------------
+// ---- Forwarding and marshalling over a scripted transport
+// ---------------------
 
 struct Attempt {
   std::string port;
@@ -323,9 +338,8 @@ TEST_F(ScriptedTest, SecondForwardEndsTheCall) {
 }
 
 TEST_F(ScriptedTest, OtherFailuresAndMissingForwarderAreNotRetried) {
-  DaemonClient a = client({[](CallReply&) {
-    return fail<CORBA::IIOP>(10602);
-  }});
+  DaemonClient a =
+      client({[](CallReply&) { return fail<CORBA::IIOP>(10602); }});
   a.setForwarder(forwardTo);
   EXPECT_NE(a.deleteServer("x"), nullptr);
   EXPECT_EQ(attempts_.size(), 1u);
@@ -340,9 +354,8 @@ TEST_F(ScriptedTest, OtherFailuresAndMissingForwarderAreNotRetried) {
 
 TEST_F(ScriptedTest, ForwarderFailureEndsTheCall) {
   DaemonClient c = client({forwardedReply, exists});
-  c.setForwarder([](const Target&, Target&) {
-    return fail<CORBA::INV_OBJREF>(10100);
-  });
+  c.setForwarder(
+      [](const Target&, Target&) { return fail<CORBA::INV_OBJREF>(10100); });
   Status st = c.deleteServer("x");
   ASSERT_NE(st, nullptr);
   EXPECT_EQ(st->bareName(), "INV_OBJREF");
@@ -362,7 +375,8 @@ TEST_F(ScriptedTest, RequestsCarryTheTableSignatureAndOneValuePerParameter) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(hosts, (Strings{"h1", "h2"}));
   ASSERT_EQ(attempts_.size(), 1u);
-  EXPECT_EQ(attempts_[0].signature, daemonOperation(DaemonOp::kLookUp).signature);
+  EXPECT_EQ(attempts_[0].signature,
+            daemonOperation(DaemonOp::kLookUp).signature);
   // service, hostList (out: void), hops, tag.
   ASSERT_EQ(attempts_[0].args.size(), 4u);
   EXPECT_EQ(attempts_[0].args[0], Value::ofString("svc"));

@@ -61,9 +61,9 @@ class LoopbackDaemon {
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
     base_ = tmpl;
     std::filesystem::create_directory(base_ + "/rep");
-    chain_.add("map", std::make_unique<FixedConfig>(
-                          std::map<std::string, std::string>{
-                              {"QV_DAEMON_PORT", "7591"}}));
+    chain_.add("map",
+               std::make_unique<FixedConfig>(std::map<std::string, std::string>{
+                   {"QV_DAEMON_PORT", "7591"}}));
     config_ = std::make_unique<RuntimeConfig>(chain_);
     interface::DaemonOptions o;
     o.config = config_.get();
