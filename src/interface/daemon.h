@@ -16,9 +16,10 @@
 // (daemon_dispatch.h) turns requests into these calls.
 //
 // The operations of activation, binding and the locator are in the
-// interface and decode their arguments; until those subsystems are built
-// they answer NO_IMPLEMENT 10200 with the operation's name as detail
-// (daemon_pending.cc).
+// interface and decode their arguments. Binding and activation operations
+// go to the binding service over the Activator given in the options; without
+// them, and for the locator until it is built, they answer NO_IMPLEMENT
+// 10200 with the operation's name as detail (daemon_pending.cc).
 //
 // Thread safety: none; one thread (the event loop's) calls every method.
 
@@ -40,8 +41,11 @@
 #include "runtime/except/exception.h"
 
 namespace talvo {
+class Activator;
+class BindingService;
+class PortAllocator;
 class RuntimeConfig;
-}
+}  // namespace talvo
 
 namespace talvo::interface {
 
@@ -72,6 +76,12 @@ struct DaemonOptions {
   // The user the process runs as (empty: the platform's user name); only
   // read in protected mode.
   std::string daemon_user;
+  // The activator (made over the run time) and the port allocator of the
+  // start-up code; not owned, they must outlive the daemon. With both the
+  // daemon runs its binding service on them; without, the binding and
+  // activation operations answer NO_IMPLEMENT.
+  Activator* activator = nullptr;
+  PortAllocator* ports = nullptr;
 };
 
 class Daemon {
@@ -99,7 +109,7 @@ class Daemon {
   // The protected-mode check (access_check.h).
   Status checkAccess(const Caller& caller) const;
 
-  // ---- Binding (not built yet: NO_IMPLEMENT) ---------------------------
+  // ---- Binding (with an activator; else NO_IMPLEMENT) ------------------
   Status getImplementationDetails(const Caller& caller,
                                   std::string_view serverName,
                                   std::string_view markerName,
@@ -138,7 +148,7 @@ class Daemon {
   Status listGroupsInServer(const Caller& caller, std::string_view server,
                             std::vector<std::string>* groupList, bool* ok);
 
-  // ---- Activation (not built yet: NO_IMPLEMENT) ------------------------
+  // ---- Activation (options.activator; else NO_IMPLEMENT) ---------------
   Status listActiveServers(const Caller& caller,
                            std::vector<ServerDetails>* servers);
   // Runs the access check first.
@@ -243,6 +253,7 @@ class Daemon {
 
   DaemonOptions options_;
   std::unique_ptr<imprep::ImpRepository> repository_;
+  std::unique_ptr<BindingService> binding_;  // null without an activator
   AccessCheck access_;
   bool legacy_ = false;
 };

@@ -1,7 +1,9 @@
-// The operations whose subsystems (binding, locator, activation) are not
-// built yet. Each answers NO_IMPLEMENT 10200 with its operation's name;
-// the subsystem that implements one replaces its body here.
+// The operations served by other subsystems: binding and activation
+// through the services given at construction, the locator not yet. Without
+// its service an operation answers NO_IMPLEMENT 10200 with its name.
 
+#include "activation/activator.h"
+#include "binding/binding_service.h"
 #include "interface/daemon.h"
 
 namespace talvo::interface {
@@ -13,21 +15,59 @@ Status notImplemented(const char* operation) {
 
 }  // namespace
 
-Status Daemon::getImplementationDetails(const Caller&, std::string_view,
-                                        std::string_view, std::string_view,
-                                        ImplementationDetails*) {
-  return notImplemented("getImplementationDetails");
+namespace {
+
+Requester requesterOf(const Caller& caller) {
+  Requester r;
+  r.principal = caller.principal;
+  if (caller.socket >= 0) r.connection = caller.socket;
+  return r;
 }
 
-Status Daemon::getIIOPDetails(const Caller&, std::string_view, std::string_view,
-                              std::string_view, IiopDetails*) {
-  return notImplemented("getIIOPDetails");
+}  // namespace
+
+Status Daemon::getImplementationDetails(const Caller& caller,
+                                        std::string_view serverName,
+                                        std::string_view markerName,
+                                        std::string_view methodName,
+                                        ImplementationDetails* out) {
+  if (binding_ == nullptr) {
+    return notImplemented("getImplementationDetails");
+  }
+  talvo::ImplementationDetails d;
+  Status st = binding_->getImplementationDetails(
+      requesterOf(caller), std::string(serverName), std::string(markerName),
+      std::string(methodName), &d);
+  if (st == nullptr) {
+    *out = {d.codeProtocol, d.commsProtocol, d.commsPort, d.activationPolicy};
+  }
+  return st;
 }
 
-Status Daemon::registerPersistentServer(const Caller&, std::string_view,
-                                        std::uint32_t,
-                                        PersistentServerDetails*) {
-  return notImplemented("registerPersistentServer");
+Status Daemon::getIIOPDetails(const Caller& caller, std::string_view serverName,
+                              std::string_view markerName,
+                              std::string_view methodName, IiopDetails* out) {
+  if (binding_ == nullptr) return notImplemented("getIIOPDetails");
+  talvo::IIOPDetails d;
+  Status st = binding_->getIIOPDetails(
+      requesterOf(caller), std::string(serverName), std::string(markerName),
+      std::string(methodName), &d);
+  if (st == nullptr) *out = {d.iiopPort, d.activationPolicy};
+  return st;
+}
+
+Status Daemon::registerPersistentServer(const Caller& caller,
+                                        std::string_view serverName,
+                                        std::uint32_t serverPid,
+                                        PersistentServerDetails* out) {
+  if (binding_ == nullptr) {
+    return notImplemented("registerPersistentServer");
+  }
+  talvo::PersistentServerDetails d;
+  Status st = binding_->registerPersistentServer(
+      requesterOf(caller), std::string(serverName), serverPid, &d);
+  if (st == nullptr) *out = {d.codeProtocol, d.commsProtocol, d.commsPort};
+  return st;
 }
 
 Status Daemon::lookUp(const Caller&, std::string_view, std::uint8_t,
@@ -80,14 +120,30 @@ Status Daemon::listGroupsInServer(const Caller&, std::string_view,
   return notImplemented("listGroupsInServer");
 }
 
-Status Daemon::listActiveServers(const Caller&, std::vector<ServerDetails>*) {
-  return notImplemented("listActiveServers");
+Status Daemon::listActiveServers(const Caller&,
+                                 std::vector<ServerDetails>* servers) {
+  if (options_.activator == nullptr) {
+    return notImplemented("listActiveServers");
+  }
+  std::vector<talvo::ServerDetails> found;
+  if (Status st = talvo::listActiveServers(*options_.activator, &found)) {
+    return st;
+  }
+  servers->clear();
+  for (const talvo::ServerDetails& d : found) {
+    servers->push_back({d.server, d.marker, d.principal, d.code, d.comms,
+                        d.port, d.OSspecific,
+                        static_cast<LaunchStatus>(d.status)});
+  }
+  return nullptr;
 }
 
-Status Daemon::killServer(const Caller& caller, std::string_view,
-                          std::string_view) {
+Status Daemon::killServer(const Caller& caller, std::string_view name,
+                          std::string_view marker) {
   if (Status st = checkAccess(caller)) return st;
-  return notImplemented("killServer");
+  if (options_.activator == nullptr) return notImplemented("killServer");
+  return talvo::killServer(*options_.activator, std::string(name),
+                           std::string(marker), caller.principal);
 }
 
 }  // namespace talvo::interface
