@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "activation/port_allocator.h"
+#include "activation/posix_activator.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
@@ -52,9 +54,64 @@ class QuietTransport : public TransportContext {
   void sleep(std::chrono::milliseconds) override {}
 };
 
+// The run time as the activator sees it: every server of `alive_pid` has an
+// open channel from that process, and every object answers a ping.
+class FakeActivationRuntime : public ActivationRuntime {
+ public:
+  std::string localHostName() override { return "localhost"; }
+  std::optional<std::int32_t> channelProcessId(const std::string&,
+                                               const std::string&,
+                                               const std::string&) override {
+    if (alive_pid == 0) return std::nullopt;
+    return alive_pid;
+  }
+  Status pingObject(const std::string&, const std::string&,
+                    const std::string&) override {
+    return nullptr;
+  }
+  std::optional<std::string> iiopPort() override { return std::nullopt; }
+
+  std::atomic<std::int32_t> alive_pid{0};
+};
+
+// Serves `marker` (answering "_QV_PING") on a port from a thread.
+class PingServer {
+ public:
+  PingServer(const std::string& port, const std::string& marker) {
+    chain_.add("map", std::make_unique<FixedConfig>(
+                          std::map<std::string, std::string>{}));
+    config_ = std::make_unique<RuntimeConfig>(chain_);
+    OrbOptions o;
+    o.context = &context_;
+    o.config = config_.get();
+    orb_ = std::make_unique<Orb>(o);
+    orb_->serve(marker, std::make_shared<protocol::Interface>("Sample"));
+    if (orb_->listen(port) != nullptr) throw std::runtime_error("listen");
+    thread_ = std::thread([this] {
+      while (!stop_) orb_->runOnce(20);
+    });
+  }
+  ~PingServer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  ConfigChain chain_;
+  std::unique_ptr<RuntimeConfig> config_;
+  QuietTransport context_;
+  std::unique_ptr<Orb> orb_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 class LoopbackDaemon {
  public:
-  LoopbackDaemon() {
+  // With `activation`, the binding and activation operations run over an
+  // activator on FakeActivationRuntime and a one-port allocator at
+  // `port_base`.
+  explicit LoopbackDaemon(bool activation = false,
+                          std::uint16_t port_base = 0) {
     std::string tmpl =
         (std::filesystem::temp_directory_path() / "talvo_stubs_XXXXXX")
             .string();
@@ -69,6 +126,13 @@ class LoopbackDaemon {
     o.config = config_.get();
     o.out = &out_;
     o.err = &err_;
+    if (activation) {
+      activator_ = std::make_unique<PosixActivator>(runtime_);
+      const std::string base = std::to_string(port_base);
+      ports_ = std::make_unique<PortAllocator>(base.c_str(), "1");
+      o.activator = activator_.get();
+      o.ports = ports_.get();
+    }
     const std::string root = base_ + "/rep";
     if (interface::Daemon::create(root.c_str(), o, &daemon_) != nullptr) {
       throw std::runtime_error("daemon");
@@ -101,6 +165,7 @@ class LoopbackDaemon {
   std::uint16_t port() const { return port_; }
   // The folder of the test (the repository is its "rep").
   const std::string& base() const { return base_; }
+  FakeActivationRuntime& runtime() { return runtime_; }
   // The daemon object at the loopback port.
   Target target() const {
     Target t;
@@ -117,6 +182,9 @@ class LoopbackDaemon {
   std::unique_ptr<RuntimeConfig> config_;
   std::ostringstream out_, err_;
   QuietTransport context_;
+  FakeActivationRuntime runtime_;
+  std::unique_ptr<Activator> activator_;
+  std::unique_ptr<PortAllocator> ports_;
   std::unique_ptr<interface::Daemon> daemon_;
   std::unique_ptr<Orb> orb_;
   std::uint16_t port_ = 0;

@@ -2,7 +2,10 @@
 // over loopback by the test: output, --json parsed back, exceptions on
 // standard error in their printed form, exit statuses.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -293,6 +296,89 @@ TEST_F(DaemonCommandsTest, HelpNamesEveryCommand) {
         << cmd;
     EXPECT_EQ(run(std::string(cmd) + " --help").status, 0) << cmd;
   }
+}
+
+// ---- The activation road (an activator over a fake run time)
+// -----------------
+
+class ActivationCommandsTest : public DaemonCommandsTest {
+ protected:
+  ActivationCommandsTest() : base_port_(freePort()), active_(true, base_port_) {
+    env_["QV_DAEMON_PORT"] = std::to_string(active_.port());
+    env_["QV_CONNECT_ATTEMPTS"] = "1";  // a refused ping fails at once
+  }
+  ~ActivationCommandsTest() override {
+    if (child_ > 0) {
+      ::kill(child_, SIGKILL);
+      ::waitpid(child_, nullptr, 0);
+    }
+  }
+  static std::uint16_t freePort() {
+    talvo::testing::LoopbackDaemon probe;  // its port is free once it is gone
+    return static_cast<std::uint16_t>(probe.port() == 65535 ? 65000
+                                                            : probe.port());
+  }
+  // Starts a process that stands for a server started by hand.
+  pid_t startChild() {
+    char arg0[] = "sleep";
+    char arg1[] = "60";
+    char* argv[] = {arg0, arg1, nullptr};
+    char* envp[] = {nullptr};
+    EXPECT_EQ(::posix_spawnp(&child_, "sleep", nullptr, nullptr, argv, envp),
+              0);
+    return child_;
+  }
+  // True when the child ended within two seconds (and reaps it).
+  bool childEnded() {
+    for (int i = 0; i < 200; ++i) {
+      if (::waitpid(child_, nullptr, WNOHANG) == child_) {
+        child_ = 0;
+        return true;
+      }
+      ::usleep(10000);
+    }
+    return false;
+  }
+
+  std::uint16_t base_port_;
+  talvo::testing::LoopbackDaemon active_;
+  pid_t child_ = 0;
+};
+
+TEST_F(ActivationCommandsTest, RegisterListBindPingAndKill) {
+  const std::string port = std::to_string(base_port_);
+  pid_t pid = startChild();
+  active_.runtime().alive_pid = pid;
+  ok("create-shared bank -m m -c 'bank-server'");
+  Result reg = run("register bank " + std::to_string(pid));
+  ASSERT_EQ(reg.status, 0) << reg.err;
+  EXPECT_NE(reg.out.find(port), std::string::npos) << reg.out;
+
+  nlohmann::json active = json("active");
+  ASSERT_EQ(active.size(), 1u) << active.dump();
+  EXPECT_EQ(active[0]["server"], "bank");
+  EXPECT_EQ(active[0]["port"], port);
+  EXPECT_EQ(active[0]["pid"], pid);
+  EXPECT_EQ(active[0]["status"], "manualLaunch");
+  Result table = run("active");
+  EXPECT_EQ(table.out.rfind("SERVER  ", 0), 0u) << table.out;
+
+  EXPECT_EQ(json("bind bank m")["commsPort"], port);
+  // Nothing listens at the port yet: the ping fails.
+  Result unreachable = run("bind bank m --ping");
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(unreachable.err.find("COMM_FAILURE"), std::string::npos);
+  {
+    talvo::testing::PingServer server(port, "m");
+    Result bound = run("bind bank m --ping");
+    EXPECT_EQ(bound.status, 0) << bound.err;
+    EXPECT_NE(bound.out.find("ping: ok"), std::string::npos) << bound.out;
+  }
+
+  ok("kill bank m");
+  EXPECT_TRUE(childEnded());
+  active_.runtime().alive_pid = 0;
+  EXPECT_EQ(json("active"), nlohmann::json::array());
 }
 
 }  // namespace
