@@ -89,8 +89,15 @@ The daemon listens on port $port; its repository is $state/imprep and its
 log $state/log/talvod.log. In a second terminal:
 
     cd $root && . state/env.sh
-    talvoctl config              # every variable, its value and its source
-    talvoctl explain 10130       # the text of a minor code
+    talvoctl config                                   # variables and sources
+    talvoctl create-shared demo -m m1 -c "/bin/sleep 600"
+    talvoctl list                                     # the records
+    talvoctl show demo
+    talvoctl bind demo m1        # the daemon launches it: its port
+    talvoctl active              # the running servers
+    talvoctl kill demo m1
+    talvoctl delete demo
+    talvoctl explain 10241       # the text of a minor code
     talvoctl --help              # every command
 
 Ctrl-C here ends the daemon; "kill -USR1 <pid>" stops it in order (the
