@@ -42,6 +42,9 @@ struct PeerInfo {
   std::uint32_t pid = 0;
   bool optimised = false;  // messages use the "NULL" codec
   ProtocolKind protocol = ProtocolKind::kTalvo;
+  // The connection's socket descriptor (-1 when there is none), valid while
+  // the request is handled; the daemon's access check asks it for the peer.
+  int socket = -1;
 };
 
 struct Request {

@@ -184,7 +184,7 @@ void EventLoop::deliver(Connection& conn, Bytes frame) {
         return;
       }
     }
-    std::optional<std::int32_t> kind = frameKind(frame);
+    std::optional<std::int32_t> kind = frameKind(frame, ch.optimised());
     if (!kind || !isKnownKind(*kind)) {
       if (callbacks_.on_error) {
         CORBA::COMM_FAILURE refused(kMinorFrame);

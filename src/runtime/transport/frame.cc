@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace talvo {
 namespace {
@@ -109,8 +110,13 @@ Bytes makeTalvoFrame(ByteView body) {
   return frame;
 }
 
-std::optional<std::int32_t> frameKind(ByteView body) {
+std::optional<std::int32_t> frameKind(ByteView body, bool native) {
   if (body.size() < 4) return std::nullopt;
+  if (native) {
+    std::int32_t kind;
+    std::memcpy(&kind, body.data(), sizeof kind);
+    return kind;
+  }
   return static_cast<std::int32_t>(readBigEndian32(body.data()));
 }
 

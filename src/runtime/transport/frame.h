@@ -87,8 +87,10 @@ class FrameAssembler {
 // Builds a broker-protocol frame: the 4-byte length, then `body`.
 Bytes makeTalvoFrame(ByteView body);
 
-// The message kind at the start of a body, when it has 4 bytes.
-std::optional<std::int32_t> frameKind(ByteView body);
+// The message kind at the start of a body, when it has 4 bytes. `native`:
+// the body is in this process's byte order (an optimised channel's "NULL"
+// codec), else big-endian XDR.
+std::optional<std::int32_t> frameKind(ByteView body, bool native = false);
 // Kinds 0 (request) to 3 (binding message).
 inline bool isKnownKind(std::int32_t kind) { return kind >= 0 && kind <= 3; }
 

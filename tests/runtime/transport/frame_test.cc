@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "runtime/transport/message_buffer.h"
@@ -118,6 +119,11 @@ TEST(FrameBoundaries, KindsAndProtocolDetection) {
   EXPECT_EQ(frameKind(body(3, "")), 3);
   EXPECT_EQ(frameKind(body(-1, "")), -1);
   EXPECT_FALSE(frameKind(Bytes{0, 0, 0}));
+  // An optimised channel's bodies are in this process's byte order.
+  const std::int32_t reply = 1;
+  Bytes native(4);
+  std::memcpy(native.data(), &reply, 4);
+  EXPECT_EQ(frameKind(native, /*native=*/true), 1);
   EXPECT_TRUE(isKnownKind(0));
   EXPECT_TRUE(isKnownKind(3));
   EXPECT_FALSE(isKnownKind(4));

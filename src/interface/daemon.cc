@@ -1,0 +1,83 @@
+// Construction of the daemon object, the protected-mode check and the
+// legacy flag.
+
+#include "interface/daemon.h"
+
+#include <iostream>
+
+#include "platform/system_info.h"
+#include "runtime/config/runtime_config.h"
+
+namespace talvo::interface {
+
+Daemon::Daemon(DaemonOptions options,
+               std::unique_ptr<imprep::ImpRepository> rep, AccessCheck access)
+    : options_(std::move(options)),
+      repository_(std::move(rep)),
+      access_(std::move(access)) {}
+
+Daemon::~Daemon() = default;
+
+Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
+                      std::unique_ptr<Daemon>* out) {
+  out->reset();
+  RuntimeConfig& config =
+      options.config != nullptr ? *options.config : runtimeConfig();
+  if (options.out == nullptr) options.out = &std::cout;
+  if (options.err == nullptr) options.err = &std::cerr;
+  if (!options.lookups) options.lookups = platformHostLookups();
+
+  // The interface object under which requests reach this daemon is set up
+  // by registerDaemon() (daemon_dispatch.h) once the object exists.
+
+  std::unique_ptr<imprep::ImpRepository> rep;
+  if (Status st =
+          imprep::ImpRepository::create(imp_rep_path, &rep, options.trace)) {
+    return st;
+  }
+
+  // Seam: the listener set (extra IIOP ports from the repository's
+  // "portsList" file) is built here; its failures end construction.
+
+  // The daemon's identity as a server of the run time.
+  config.setServerName("QV_daemon");
+  config.setServerPort(config.daemonPort());
+  config.setServerComms("TCP");
+  config.setServerCode("Talvo-XDR");
+
+  std::string user;
+  if (options.protected_mode) {
+    user = options.daemon_user.empty() ? platform::userName()
+                                       : options.daemon_user;
+  }
+  AccessCheck access(options.protected_mode, user, config.hostName(),
+                     options.lookups, options.err, options.trace);
+
+  // Seams, in construction order: forget the latest server-details
+  // requester and persistent-server registrant; create the activator; keep
+  // the extra launch setting (options.extra_launch); hand the checkpoint
+  // the activator and transfer the previous daemon's state.
+
+  if (options.protected_mode && config.diagnosticsLevel() != 0) {
+    *options.out << config.tracePrefix()
+                 << "Running in protected mode as user `" << user << "'"
+                 << " ]" << std::endl;
+  }
+
+  // Seams: register the run time's connection-close handler (given 1) and
+  // open handler, install the closedown handler for SIGINT and SIGTERM
+  // again, and trace " l table " with the activator's table.
+
+  out->reset(new Daemon(std::move(options), std::move(rep), std::move(access)));
+  return nullptr;
+}
+
+Status Daemon::checkAccess(const Caller& caller) const {
+  return access_.check(caller);
+}
+
+void Daemon::registerServerAsLegacy(const Caller&, bool onoff) {
+  legacy_ = onoff;
+}
+
+}  // namespace talvo::interface

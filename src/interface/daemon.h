@@ -1,0 +1,252 @@
+// Daemon: the daemon object that implements the interface "QV_daemon".
+//
+// One Daemon per process, made at start-up with Daemon::create() and kept
+// until the process ends. It owns the implementation repository and the
+// protected-mode check, and carries the legacy flag: while it is set, new
+// records get the code protocol "xdr" instead of "cdr". A create call whose
+// server name ends in BEL (code 7) creates the record under the name
+// without it, with "xdr", and clears the flag when it ends, whatever the
+// flag was before.
+//
+// There is one method per interface operation. Each takes the Caller (the
+// request's principal and connection) and the in arguments, fills the out
+// arguments, and returns null or the exception for the reply (COMPLETED_NO;
+// a failed operation has changed nothing). Operations marked in the table
+// (daemon_operations.h) run checkAccess() first. The dispatch glue
+// (daemon_dispatch.h) turns requests into these calls.
+//
+// The operations of activation, binding and the locator are in the
+// interface and decode their arguments; until those subsystems are built
+// they answer NO_IMPLEMENT 10200 with the operation's name as detail
+// (daemon_pending.cc).
+//
+// Thread safety: none; one thread (the event loop's) calls every method.
+
+#ifndef TALVO_INTERFACE_DAEMON_H_
+#define TALVO_INTERFACE_DAEMON_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imprep/repository.h"
+#include "imprep/trace.h"
+#include "interface/access_check.h"
+#include "interface/daemon_types.h"
+#include "runtime/except/exception.h"
+
+namespace talvo {
+class RuntimeConfig;
+}
+
+namespace talvo::interface {
+
+// NO_IMPLEMENT minor of an operation whose subsystem is not built yet.
+inline constexpr std::uint32_t kMinorNotImplemented = 10200;
+
+// What the daemon program hands to the daemon object (its settings).
+struct DaemonOptions {
+  // Accept persistent servers that have no record (setting "UPS").
+  bool unregistered_persistent_servers = false;
+  // Setting "ReapTime"; kept, nothing depends on it.
+  int reap_time = 20;
+  // Protected mode (setting "Protected").
+  bool protected_mode = false;
+  // The interoperable-reference file, when one is to be written.
+  std::optional<std::string> interop_file;
+  // An extra launch setting (none in both programs).
+  std::optional<std::string> extra_launch;
+  // The run time's configuration (null: runtimeConfig()). Not owned.
+  RuntimeConfig* config = nullptr;
+  // Trace lines of the daemon and its repository (empty: none).
+  imprep::TraceSink trace;
+  // Standard output and error (null: std::cout, std::cerr). Not owned.
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  // Name-service lookups of the access check (null: the platform's).
+  std::shared_ptr<HostLookups> lookups;
+  // The user the process runs as (empty: the platform's user name); only
+  // read in protected mode.
+  std::string daemon_user;
+};
+
+class Daemon {
+ public:
+  // Builds the daemon on the repository root `imp_rep_path` (the value of
+  // QV_IMP_REP_PATH; null when unset). Stores the daemon's identity in the
+  // run time's configuration (server name "QV_daemon", port QV_DAEMON_PORT,
+  // transport "TCP", encoding "Talvo-XDR") and, in protected mode, writes
+  // "Running in protected mode as user `<user>' ]" after the trace-line
+  // prefix to standard output when the diagnostics level is not 0. Fails
+  // with the repository's exceptions (INTERNAL 10144, 10148, 10149).
+  static Status create(const char* imp_rep_path, DaemonOptions options,
+                       std::unique_ptr<Daemon>* out);
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  imprep::ImpRepository& repository() { return *repository_; }
+  const DaemonOptions& options() const { return options_; }
+  bool legacy() const { return legacy_; }
+  bool protectedMode() const { return access_.protectedMode(); }
+  // The user the daemon runs as (empty unless in protected mode).
+  const std::string& daemonUser() const { return access_.daemonUser(); }
+
+  // The protected-mode check (access_check.h).
+  Status checkAccess(const Caller& caller) const;
+
+  // ---- Binding (not built yet: NO_IMPLEMENT) ---------------------------
+  Status getImplementationDetails(const Caller& caller,
+                                  std::string_view serverName,
+                                  std::string_view markerName,
+                                  std::string_view methodName,
+                                  ImplementationDetails* out);
+  Status getIIOPDetails(const Caller& caller, std::string_view serverName,
+                        std::string_view markerName,
+                        std::string_view methodName, IiopDetails* out);
+  Status registerPersistentServer(const Caller& caller,
+                                  std::string_view serverName,
+                                  std::uint32_t serverPid,
+                                  PersistentServerDetails* out);
+
+  // ---- Locator (not built yet: NO_IMPLEMENT) ---------------------------
+  // `*ok` is the operation's boolean result.
+  Status lookUp(const Caller& caller, std::string_view service,
+                std::uint8_t hops, std::string_view tag,
+                std::vector<std::string>* hostList, bool* ok);
+  Status addHostsToServer(const Caller& caller, std::string_view server,
+                          const std::vector<std::string>& hostList, bool* ok);
+  Status addHostsToGroup(const Caller& caller, std::string_view group,
+                         const std::vector<std::string>& hostList, bool* ok);
+  Status addGroupsToServer(const Caller& caller, std::string_view server,
+                           const std::vector<std::string>& groupList, bool* ok);
+  Status delHostsFromServer(const Caller& caller, std::string_view server,
+                            const std::vector<std::string>& hostList, bool* ok);
+  Status delHostsFromGroup(const Caller& caller, std::string_view group,
+                           const std::vector<std::string>& hostList, bool* ok);
+  Status delGroupsFromServer(const Caller& caller, std::string_view server,
+                             const std::vector<std::string>& groupList,
+                             bool* ok);
+  Status listHostsInServer(const Caller& caller, std::string_view server,
+                           std::vector<std::string>* hostList, bool* ok);
+  Status listHostsInGroup(const Caller& caller, std::string_view group,
+                          std::vector<std::string>* hostList, bool* ok);
+  Status listGroupsInServer(const Caller& caller, std::string_view server,
+                            std::vector<std::string>* groupList, bool* ok);
+
+  // ---- Activation (not built yet: NO_IMPLEMENT) ------------------------
+  Status listActiveServers(const Caller& caller,
+                           std::vector<ServerDetails>* servers);
+  // Runs the access check first.
+  Status killServer(const Caller& caller, std::string_view name,
+                    std::string_view marker);
+
+  // ---- Creating servers ------------------------------------------------
+  // `markers` and `commands` pair up by position; the count is the number
+  // of markers (extra commands are ignored; a marker without a command is
+  // BAD_PARAM 10030, a method without one 10031, with the key as detail).
+  // The repository refuses more than 511 entries.
+  Status newSharedServer(const Caller& caller, std::string_view serverName,
+                         const std::vector<std::string>& markers,
+                         const std::vector<std::string>& commands,
+                         std::uint32_t modeFlags);
+  Status newSharedServer2(const Caller& caller, std::string_view serverName,
+                          const std::vector<std::string>& markers,
+                          const std::vector<std::string>& commands,
+                          std::uint32_t modeFlags, std::uint32_t nservers,
+                          std::int32_t wellKnownPort);
+  Status newUnSharedServer(const Caller& caller, std::string_view serverName,
+                           const std::vector<std::string>& markers,
+                           const std::vector<std::string>& commands,
+                           std::uint32_t modeFlags);
+  Status newPerMethodServer(const Caller& caller, std::string_view serverName,
+                            const std::vector<std::string>& methods,
+                            const std::vector<std::string>& commands);
+
+  // ---- Reading (no access check, any principal) ------------------------
+  Status listServers(const Caller& caller, std::string_view subdir,
+                     std::vector<std::string>* servers);
+  bool serverExists(const Caller& caller, std::string_view serverName);
+  // getServer is getServer2 without nservers and port (left 0).
+  Status getServer(const Caller& caller, std::string_view serverName,
+                   ServerDescription* out);
+  Status getServer2(const Caller& caller, std::string_view serverName,
+                    ServerDescription* out);
+
+  // ---- Changing records and directories (access check first) -----------
+  Status deleteServer(const Caller& caller, std::string_view serverName);
+  Status addMarker(const Caller& caller, std::string_view serverName,
+                   std::string_view markerName, std::string_view newCommand);
+  Status removeMarker(const Caller& caller, std::string_view serverName,
+                      std::string_view markerName);
+  Status addUnsharedMarker(const Caller& caller, std::string_view serverName,
+                           std::string_view markerName,
+                           std::string_view newCommand);
+  Status removeUnsharedMarker(const Caller& caller, std::string_view serverName,
+                              std::string_view markerName);
+  Status addSharedMarker(const Caller& caller, std::string_view serverName,
+                         std::string_view markerName,
+                         std::string_view newCommand);
+  Status removeSharedMarker(const Caller& caller, std::string_view serverName,
+                            std::string_view markerName);
+  Status addMethod(const Caller& caller, std::string_view serverName,
+                   std::string_view methodName, std::string_view newCommand);
+  Status removeMethod(const Caller& caller, std::string_view serverName,
+                      std::string_view methodName);
+  Status newDirectory(const Caller& caller, std::string_view dirName);
+  Status deleteDirectory(const Caller& caller, std::string_view dirName,
+                         bool deleteChildren);
+  Status changeOwnerServer(const Caller& caller, std::string_view newOwner,
+                           std::string_view serverName);
+  Status changeOwnerDir(const Caller& caller, std::string_view newOwner,
+                        std::string_view dirName);
+  Status addInvokeRights(const Caller& caller, std::string_view userGroup,
+                         std::string_view serverName);
+  Status removeInvokeRights(const Caller& caller, std::string_view userGroup,
+                            std::string_view serverName);
+  Status addLaunchRights(const Caller& caller, std::string_view userGroup,
+                         std::string_view serverName);
+  Status removeLaunchRights(const Caller& caller, std::string_view userGroup,
+                            std::string_view serverName);
+  Status addInvokeRightsDir(const Caller& caller, std::string_view userGroup,
+                            std::string_view dirName);
+  Status removeInvokeRightsDir(const Caller& caller, std::string_view userGroup,
+                               std::string_view dirName);
+  Status addLaunchRightsDir(const Caller& caller, std::string_view userGroup,
+                            std::string_view dirName);
+  Status removeLaunchRightsDir(const Caller& caller, std::string_view userGroup,
+                               std::string_view dirName);
+  Status addDirRights(const Caller& caller, std::string_view userGroup,
+                      std::string_view dirName);
+  Status removeDirRights(const Caller& caller, std::string_view userGroup,
+                         std::string_view dirName);
+
+  // ---- Legacy mode -------------------------------------------------------
+  void registerServerAsLegacy(const Caller& caller, bool onoff);
+
+ private:
+  Daemon(DaemonOptions options, std::unique_ptr<imprep::ImpRepository> rep,
+         AccessCheck access);
+
+  // The create operations' common steps: the BEL rule, the access check,
+  // pairing keys with commands, then `create` with the name and entries.
+  template <class Create>
+  Status createServer(const Caller& caller, std::string_view serverName,
+                      const std::vector<std::string>& keys,
+                      const std::vector<std::string>& commands,
+                      std::uint32_t keyMinor, Create create);
+  Status describe(std::string_view serverName, ServerDescription* out);
+
+  DaemonOptions options_;
+  std::unique_ptr<imprep::ImpRepository> repository_;
+  AccessCheck access_;
+  bool legacy_ = false;
+};
+
+}  // namespace talvo::interface
+
+#endif  // TALVO_INTERFACE_DAEMON_H_

@@ -1,0 +1,203 @@
+// The serving half of the Orb: connection state, the accepting side of the
+// binding exchange, and the hand-over of requests to the dispatcher.
+
+#include "runtime/orb/orb.h"
+
+#include <cstring>
+
+#include "platform/system_info.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/orb/orb_internal.h"
+#include "runtime/protocol/message.h"
+#include "runtime/transport/socket_failure.h"
+
+namespace talvo {
+namespace {
+
+// The dispatcher's trace lines go where the transport's go.
+class ContextTraceSink : public protocol::TraceSink {
+ public:
+  explicit ContextTraceSink(TransportContext& context) : context_(context) {}
+  int level() const override { return context_.diagnosticsLevel(); }
+  void line(std::string_view text) override { context_.trace(text, true); }
+
+ private:
+  TransportContext& context_;
+};
+
+}  // namespace
+
+namespace orb_internal {
+
+bool peekReply(ByteView frame, protocol::CodecKind codec, std::int32_t& kind,
+               std::uint32_t& id) {
+  if (frame.size() < 4) return false;
+  auto word = [&](std::size_t at) {
+    std::uint32_t v;
+    if (codec == protocol::CodecKind::kXdr) {
+      v = (std::uint32_t{frame[at]} << 24) |
+          (std::uint32_t{frame[at + 1]} << 16) |
+          (std::uint32_t{frame[at + 2]} << 8) | std::uint32_t{frame[at + 3]};
+    } else {
+      std::memcpy(&v, frame.data() + at, 4);
+    }
+    return v;
+  };
+  kind = static_cast<std::int32_t>(word(0));
+  id = frame.size() >= 8 ? word(4) : 0;
+  return true;
+}
+
+protocol::CodecKind codecOf(const Channel& channel) {
+  return channel.optimised() ? protocol::CodecKind::kNull
+                             : protocol::CodecKind::kXdr;
+}
+
+}  // namespace orb_internal
+
+Orb::Orb(OrbOptions options)
+    : options_(options),
+      context_(options.context != nullptr ? *options.context
+                                          : TransportContext::process()),
+      config_(options.config != nullptr ? *options.config : runtimeConfig()),
+      loop_(context_),
+      own_trace_(options.trace != nullptr
+                     ? nullptr
+                     : std::make_unique<ContextTraceSink>(context_)),
+      dispatcher_(options.trace != nullptr ? options.trace : own_trace_.get(),
+                  config_.hostName()),
+      pid_(options.pid != 0
+               ? options.pid
+               : static_cast<std::uint32_t>(platform::processId())),
+      ping_object_(std::make_shared<protocol::Interface>("CORBA::Object")) {
+  ping_object_->addOperation(kPingSignature, [](protocol::Request&) {});
+  EventLoopCallbacks callbacks;
+  callbacks.on_frame = [this](Channel& ch, ByteView frame) {
+    onFrame(ch, frame);
+  };
+  callbacks.on_closed = [this](Channel& ch, const CORBA::SystemException*) {
+    onClosed(ch);
+  };
+  loop_.setCallbacks(std::move(callbacks));
+}
+
+Orb::~Orb() = default;
+
+void Orb::serve(std::string marker,
+                std::shared_ptr<protocol::Interface> object) {
+  if (object->find(kPingOperation) == nullptr) {
+    object->addOperation(kPingSignature, [](protocol::Request&) {});
+  }
+  if (dispatcher_.objects().find(object->name(), marker) == nullptr) {
+    ++markers_[marker];
+  }
+  dispatcher_.objects().add(marker, ping_object_);
+  dispatcher_.objects().add(std::move(marker), std::move(object));
+}
+
+bool Orb::withdraw(std::string_view interface_name, std::string_view marker) {
+  if (!dispatcher_.objects().remove(interface_name, marker)) return false;
+  auto it = markers_.find(marker);
+  if (it != markers_.end() && --it->second == 0) {
+    dispatcher_.objects().remove(ping_object_->name(), marker);
+    markers_.erase(it);
+  }
+  return true;
+}
+
+Status Orb::listen(const std::string& port, std::uint16_t* bound) {
+  return loop_.listen(port, bound);
+}
+
+Status Orb::runOnce(int timeout_ms) {
+  Status status = loop_.runOnce(timeout_ms);
+  if (status && status->minor() == kMinorTimeout &&
+      status->completed() == CORBA::COMPLETED_YES) {
+    return nullptr;  // nothing happened
+  }
+  return status;
+}
+
+std::shared_ptr<Orb::Peer> Orb::peerOf(Channel& channel) {
+  std::shared_ptr<Peer>& peer = peers_[channel.id()];
+  if (!peer) peer = std::make_shared<Peer>();
+  return peer;
+}
+
+void Orb::onFrame(Channel& channel, ByteView frame) {
+  // Kept alive through the dispatch: a handler may run the loop (calling
+  // out), during which this channel can close.
+  std::shared_ptr<Peer> peer = peerOf(channel);
+  std::int32_t kind = -1;
+  std::uint32_t id = 0;
+  const protocol::CodecKind codec =
+      peer->bound ? orb_internal::codecOf(channel) : protocol::CodecKind::kXdr;
+  orb_internal::peekReply(frame, codec, kind, id);
+  switch (static_cast<protocol::MessageKind>(kind)) {
+    case protocol::MessageKind::kBinding:
+      // Only the first frame of an accepted connection binds it.
+      if (!peer->bound && !channel.outgoing()) {
+        acceptBinding(channel, *peer, frame);
+      }
+      break;
+    case protocol::MessageKind::kRequest:
+      serveRequest(channel, *peer, frame);
+      break;
+    default:
+      // A reply nobody waits for any more (its wait timed out): dropped.
+      break;
+  }
+}
+
+void Orb::acceptBinding(Channel& channel, Peer& peer, ByteView frame) {
+  protocol::BindingMessage m;
+  if (protocol::decodeBinding(frame, m) != nullptr) {
+    // A peer that cannot introduce itself gets no connection.
+    loop_.close(channel);
+    return;
+  }
+  applyBinding(channel, peer, m);
+  Bytes answer = localBindingBody();
+  if (loop_.send(channel, answer) == nullptr) loop_.traceNewConnection(channel);
+}
+
+void Orb::applyBinding(Channel& channel, Peer& peer,
+                       const protocol::BindingMessage& m) {
+  channel.setHostName(m.host_name.value_or(""));
+  channel.setServerName(m.server_name.value_or(""));
+  channel.setMarker(m.marker_pattern.value_or(""));
+  channel.setUserName(m.user_name.value_or(""));
+  channel.setProcessId(m.pid);
+  channel.setOptimised(options_.optimise && m.sharesRepresentation());
+  peer.bound = true;
+  peer.info.user_name = channel.userName();
+  peer.info.host_name = channel.hostName();
+  peer.info.server_name = channel.serverName();
+  peer.info.marker = channel.marker();
+  peer.info.pid = m.pid;
+  peer.info.optimised = channel.optimised();
+  peer.info.protocol = protocol::ProtocolKind::kTalvo;
+}
+
+void Orb::serveRequest(Channel& channel, Peer& peer, ByteView frame) {
+  if (!peer.bound) {
+    // A peer that skipped the binding message: no user name, pid 0.
+    peer.bound = true;
+    loop_.traceNewConnection(channel);
+  }
+  std::optional<Bytes> reply = dispatcher_.handleRequest(peer.info, frame);
+  if (reply) loop_.send(channel, *reply);
+}
+
+void Orb::onClosed(Channel& channel) { peers_.erase(channel.id()); }
+
+Bytes Orb::localBindingBody() {
+  return protocol::encodeBinding(
+      protocol::localBinding(config_, pid_, options_.optimise, ++binding_ids_));
+}
+
+void Orb::trace(const std::string& text, bool prefixed) {
+  if (context_.diagnosticsLevel() != 0) context_.trace(text, prefixed);
+}
+
+}  // namespace talvo

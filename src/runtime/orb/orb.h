@@ -1,0 +1,208 @@
+// Orb: the broker run time of one process, joining the event loop (sockets,
+// framing) to the request dispatcher (message bodies, operation tables).
+//
+// Serving: register interfaces with serve(), open a port with listen() (or
+// initialiseServer()), then keep calling runOnce(). Every accepted
+// connection starts with the binding exchange: the connecting side's first
+// frame is its binding message, which this side answers with its own; the
+// peer's user name, host, server name, marker and process id are kept on
+// the channel and every request of the connection is dispatched with them
+// (the user name is the request's principal). A connection whose first
+// frame is a request is served as well, with an empty user name and pid 0.
+//
+// Calling: call() sends a request to a Target (host, port and the object's
+// reference) over a cached channel, opened and bound on first use, and
+// waits (bounded) for the reply with the request's id, running the same
+// loop meanwhile, so a process serves and calls on one thread.
+//
+// Thread safety: none. One thread owns an Orb and everything it hands out;
+// handlers run on that thread, inside runOnce() or inside a call()'s wait.
+
+#ifndef TALVO_RUNTIME_ORB_ORB_H_
+#define TALVO_RUNTIME_ORB_ORB_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/except/exception.h"
+#include "runtime/protocol/dispatcher.h"
+#include "runtime/protocol/object_ref.h"
+#include "runtime/protocol/request.h"
+#include "runtime/protocol/signature.h"
+#include "runtime/protocol/value.h"
+#include "runtime/transport/event_loop.h"
+
+namespace talvo {
+
+class RuntimeConfig;
+
+// Minor code of a server name that is not QV_SERVER_NAME (BAD_PARAM).
+inline constexpr std::uint32_t kMinorServerNameMismatch = 10022;
+// The operation every served object answers, proving that it exists.
+inline constexpr std::string_view kPingOperation = "_QV_PING";
+inline constexpr std::string_view kPingSignature = "Ro~_QV_PING~,>{v},N{}";
+
+// Where a call goes: the endpoint of the target's server and the target's
+// reference (its marker and interface name address the object there).
+struct Target {
+  std::string host;  // dotted address or host name to connect to
+  std::string port;  // decimal
+  protocol::ObjectRef ref{"", ""};
+  bool iiop = false;  // reach it by IIOP (not available yet: BAD_PARAM 10034)
+};
+
+// What a two-way call brought back.
+struct CallReply {
+  // One value per parameter of the signature: the in values as sent, the
+  // out and inout values as returned.
+  std::vector<protocol::Value> args;
+  protocol::Value result;  // void for ">{v}"
+  // Set when the target raised a user exception (system exceptions are the
+  // call's Status instead). Its members, if any, are in user_members.
+  std::unique_ptr<CORBA::Exception> user_exception;
+  std::vector<std::uint8_t> user_members;
+  protocol::CodecKind user_codec = protocol::CodecKind::kXdr;  // of members
+};
+
+struct OrbOptions {
+  // Not owned; must outlive the Orb. Null: the process-wide objects.
+  TransportContext* context = nullptr;
+  RuntimeConfig* config = nullptr;
+  protocol::TraceSink* trace = nullptr;
+  // The run time's optimisation option: offer the probe in binding messages
+  // and use the "NULL" codec on channels whose peers share the
+  // representation.
+  bool optimise = false;
+  // Bound of every reply wait and of the binding exchange.
+  int reply_timeout_ms = 60000;
+  // Connect with retries per QV_CONNECT_ATTEMPTS (else once).
+  bool connect_retries = true;
+  // This process's id in binding messages (0: the real one).
+  std::uint32_t pid = 0;
+};
+
+// Asks the daemon for the server's port, transport and encoding when a
+// server initialises with registration. Filled by the daemon's client code.
+struct ServerRegistration {
+  std::string port;
+  std::string comms;
+  std::string code;
+};
+using Registrar =
+    std::function<Status(const std::string& server_name, ServerRegistration&)>;
+
+class Orb {
+ public:
+  explicit Orb(OrbOptions options = {});
+  ~Orb();
+  Orb(const Orb&) = delete;
+  Orb& operator=(const Orb&) = delete;
+
+  // --- Serving -----------------------------------------------------------
+
+  // Registers `object` under `marker` (replacing one of the same interface
+  // and marker). Adds the "_QV_PING" operation when the interface has none,
+  // and answers "_QV_PING" for the marker as "CORBA::Object" too.
+  void serve(std::string marker, std::shared_ptr<protocol::Interface> object);
+  // Withdraws an object; false when it was not served.
+  bool withdraw(std::string_view interface_name, std::string_view marker);
+  // The dispatcher: its filter chain and suspension flag are the process's.
+  protocol::Dispatcher& dispatcher() { return dispatcher_; }
+
+  // Listens on `port` (decimal; "0" lets the system choose). `bound` gets
+  // the port. Failure: COMM_FAILURE 10088.
+  Status listen(const std::string& port, std::uint16_t* bound = nullptr);
+
+  // Server initialisation: checks (without registration) that a non-empty
+  // `server_name` is QV_SERVER_NAME (else BAD_PARAM 10022), or (with
+  // registration) asks the registrar and stores the name, port, transport
+  // and encoding; then listens on QV_SERVER_PORT ("0" when unset; the port
+  // chosen is stored back) and writes the availability trace lines. A
+  // failure to listen writes "Initialisation of server ..." and returns it.
+  Status initialiseServer(const std::string& server_name, bool registration);
+  void setRegistrar(Registrar registrar) { registrar_ = std::move(registrar); }
+  bool initialised() const { return initialised_; }
+
+  // Serves what is ready, waiting up to `timeout_ms` (negative: no limit).
+  // Nothing ready is not a failure here: it returns null.
+  Status runOnce(int timeout_ms);
+
+  // --- Calling -----------------------------------------------------------
+
+  // Calls the operation of `signature` on `target` with one value per
+  // parameter (out parameters' values are ignored). A oneway operation
+  // returns once the request is queued. System exceptions, transport
+  // failures (COMM_FAILURE) and a reply not arriving within the reply
+  // time-out (COMM_FAILURE 10087) are the Status; a malformed signature or
+  // wrong argument list is MARSHAL and nothing is sent.
+  Status call(const Target& target, std::string_view signature,
+              std::vector<protocol::Value> args, CallReply& reply);
+
+  // Sends "_QV_PING" to the target: null when its server has the object.
+  Status ping(const Target& target);
+  // Binds to the object `marker` of `server` reached at `host`:`port`:
+  // builds its reference (qualified host, repository server "IR",
+  // interface "CORBA::Object"), pings it and, on success, fills `out`.
+  Status bind(const std::string& marker, const std::string& server,
+              const std::string& host, const std::string& port, Target& out);
+  // The daemon on `host`: its reference, QV_DAEMON_PORT (NO_CONFIG_VALUE
+  // 10621 when unset or empty) and QV_DAEMON_PROTOCOL ("IIOP": by IIOP).
+  Status daemonTarget(const std::string& host, Target& out);
+
+  // The bound channel to host:port, opened and bound when there is none.
+  // Failures: the connect's COMM_FAILURE (10085 refused, ...), or the
+  // binding exchange's (10090 when the answer is not a binding message).
+  Status channelTo(const std::string& host, const std::string& port,
+                   Channel** out);
+  // Opens a new channel and runs the binding exchange on it.
+  Status connect(const std::string& host, const std::string& port,
+                 Channel** out);
+
+  EventLoop& loop() { return loop_; }
+  RuntimeConfig& config() { return config_; }
+  const OrbOptions& options() const { return options_; }
+
+ private:
+  struct Peer {
+    bool bound = false;
+    protocol::PeerInfo info;
+  };
+
+  void onFrame(Channel& channel, ByteView frame);
+  void onClosed(Channel& channel);
+  void acceptBinding(Channel& channel, Peer& peer, ByteView frame);
+  void applyBinding(Channel& channel, Peer& peer,
+                    const protocol::BindingMessage& m);
+  void serveRequest(Channel& channel, Peer& peer, ByteView frame);
+  std::shared_ptr<Peer> peerOf(Channel& channel);
+  std::vector<std::uint8_t> localBindingBody();
+  const protocol::Signature* signature(std::string_view text, Status& error);
+  void trace(const std::string& text, bool prefixed);
+
+  OrbOptions options_;
+  TransportContext& context_;
+  RuntimeConfig& config_;
+  EventLoop loop_;
+  std::unique_ptr<protocol::TraceSink> own_trace_;  // when none was given
+  protocol::Dispatcher dispatcher_;
+  protocol::RequestIds request_ids_;
+  std::uint32_t binding_ids_ = 0;
+  std::uint32_t pid_;
+  std::map<std::uint64_t, std::shared_ptr<Peer>> peers_;        // by channel id
+  std::map<std::string, std::uint64_t, std::less<>> channels_;  // host:port
+  std::map<std::string, protocol::Signature, std::less<>> signatures_;
+  std::map<std::string, int, std::less<>> markers_;  // served objects each
+  std::shared_ptr<protocol::Interface> ping_object_;
+  Registrar registrar_;
+  bool initialised_ = false;
+};
+
+}  // namespace talvo
+
+#endif  // TALVO_RUNTIME_ORB_ORB_H_

@@ -1,0 +1,216 @@
+// Protected mode: who may change the repository, from where, and what the
+// refusals say.
+
+#include "interface/access_check.h"
+
+#include <gtest/gtest.h>
+
+#include "daemon_fixture.h"
+#include "platform/socket.h"
+
+namespace talvo::interface {
+namespace {
+
+constexpr std::uint32_t kRemote = 0x0A000005;  // 10.0.0.5
+
+class ProtectedModeTest : public DaemonTest {
+ protected:
+  void SetUp() override {
+    DaemonTest::SetUp();
+    start(/*protected_mode=*/true);
+    peer_.user_name = "talvoadm";
+  }
+  Reply create(const std::string& name) {
+    return call("newSharedServer", {S(name), L({"m"}), L({"cmd"}), U(0)});
+  }
+  std::string host() const { return config_->hostName(); }
+  static std::string shown(std::uint32_t address) {
+    return std::to_string(networkOrderValue(address));
+  }
+};
+
+// --- round trips -------------------------------------------------------------
+
+TEST_F(ProtectedModeTest, DaemonUserFromLoopbackIsAccepted) {
+  lookups_->peer = 0x7F000001;
+  ASSERT_TRUE(create("bank").ok());
+  EXPECT_TRUE(call("deleteServer", {S("bank")}).ok());
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_NE(out_.str().find("Running in protected mode as user `talvoadm' ]"),
+            std::string::npos);
+}
+
+TEST_F(ProtectedModeTest, ReadersServeAnyPrincipal) {
+  lookups_->peer = 0x7F000001;
+  ASSERT_TRUE(create("bank").ok());
+  peer_.user_name = "eve";
+  lookups_->peer.reset();
+  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(true));
+  EXPECT_TRUE(call("getServer", {S("bank")}).ok());
+  EXPECT_TRUE(call("getServer2", {S("bank")}).ok());
+  EXPECT_TRUE(call("listServers", {S("")}).ok());
+  EXPECT_TRUE(call("registerServerAsLegacy", {B(false)}).ok());
+  EXPECT_EQ(call("getImplementationDetails", {S("bank"), S(""), S("")}).name(),
+            "NO_IMPLEMENT");
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(ProtectedModeTest, RemotePeerConfirmedByNameIsAccepted) {
+  lookups_->peer = kRemote;
+  lookups_->name_of_peer = "x." + host() + ".example";
+  lookups_->forward = {0x0A000009, kRemote};
+  trace_.clear();
+  EXPECT_TRUE(create("bank").ok());
+  const std::vector<std::string> expected = {
+      " checking fd: -1",
+      " host is x." + host() + ".example",
+      " looked up host name addr: " + shown(0x0A000009),
+      " getpeer addr: " + shown(kRemote),
+      " looked up host name addr: " + shown(kRemote),
+      " getpeer addr: " + shown(kRemote)};
+  EXPECT_EQ(std::vector<std::string>(trace_.begin(), trace_.begin() + 6),
+            expected);
+}
+
+TEST_F(ProtectedModeTest, IdentityStoredInTheConfiguration) {
+  EXPECT_STREQ(config_->serverName(), "QV_daemon");
+  EXPECT_STREQ(config_->serverPort(), "7591");
+  EXPECT_STREQ(config_->serverComms(), "TCP");
+  EXPECT_STREQ(config_->serverCode(), "Talvo-XDR");
+  EXPECT_EQ(out_.str(), config_->tracePrefix() +
+                            "Running in protected mode as user `talvoadm' ]\n");
+
+  // At diagnostics level 0 the line is not written.
+  config_->setDiagnosticsLevel(0);
+  std::ostringstream out;
+  DaemonOptions o;
+  o.protected_mode = true;
+  o.daemon_user = "talvoadm";
+  o.config = config_.get();
+  o.out = &out;
+  std::unique_ptr<Daemon> quiet;
+  ASSERT_EQ(Daemon::create(root_.c_str(), o, &quiet), nullptr);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(quiet->daemonUser(), "talvoadm");
+}
+
+TEST_F(ProtectedModeTest, MissingRepositoryRootFailsConstruction) {
+  DaemonOptions o;
+  o.config = config_.get();
+  std::unique_ptr<Daemon> none;
+  Status st = Daemon::create((base_ + "/absent").c_str(), o, &none);
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(st->minor(), 10148u);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_NE(Daemon::create(nullptr, o, &none), nullptr);
+}
+
+// --- error paths -------------------------------------------------------------
+
+TEST_F(ProtectedModeTest, OtherPrincipalIsRefusedWith10130) {
+  lookups_->peer = 0x7F000001;
+  peer_.user_name = "eve";
+  Reply r = create("bank");
+  EXPECT_EQ(r.name(), "NO_PERMISSION");
+  EXPECT_EQ(r.minor(), kMinorNotDaemonUser);
+  EXPECT_EQ(r.detail(), "talvoadm");
+  EXPECT_EQ(err_.str(), "[talvod: Permission denied to eve ]\n");
+  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(false));
+
+  // No principal at all is "nobody", refused the same way.
+  peer_.user_name.clear();
+  EXPECT_EQ(create("bank").minor(), kMinorNotDaemonUser);
+  EXPECT_NE(err_.str().find("[talvod: Permission denied to nobody ]\n"),
+            std::string::npos);
+  // killServer is checked before it reports that it is not built.
+  EXPECT_EQ(call("killServer", {S("bank"), S("")}).minor(),
+            kMinorNotDaemonUser);
+}
+
+TEST_F(ProtectedModeTest, HostRefusalsWith10131) {
+  // (a) no peer address.
+  Reply a = create("bank");
+  EXPECT_EQ(a.minor(), kMinorNotLocalHost);
+  EXPECT_EQ(a.detail(), host());
+  EXPECT_EQ(err_.str(), "[talvod: (a) Permission denied to talvoadm ]\n");
+
+  // (b) reverse lookup fails.
+  err_.str("");
+  lookups_->peer = kRemote;
+  Reply b = create("bank");
+  EXPECT_EQ(b.minor(), kMinorNotLocalHost);
+  EXPECT_EQ(err_.str(), "[talvod: (b) Permission denied to talvoadm from: " +
+                            shown(kRemote) + " ]\n");
+
+  // (c) the name's addresses do not include the peer ...
+  err_.str("");
+  lookups_->name_of_peer = host();
+  lookups_->forward = {0x0A000009};
+  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
+  EXPECT_EQ(err_.str(), "[talvod: (c) Permission denied to talvoadm from: " +
+                            shown(kRemote) + " ]\n");
+  // ... or the forward lookup finds nothing ...
+  lookups_->forward.clear();
+  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
+  // ... or the confirmed name is another host's.
+  lookups_->name_of_peer = "elsewhere.example";
+  lookups_->forward = {kRemote};
+  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
+  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(false));
+}
+
+// --- boundaries --------------------------------------------------------------
+
+TEST(AccessCheck, NetworkOrderValueIsTheAddressAsHeldInMemory) {
+  // 127.0.0.1 held as the bytes 7f 00 00 01 reads as 16777343 on a
+  // little-endian machine.
+  if constexpr (std::endian::native == std::endian::little) {
+    EXPECT_EQ(networkOrderValue(0x7F000001), 16777343u);
+  }
+}
+
+TEST(AccessCheck, ProtectedModeOffTakesEveryone) {
+  std::ostringstream err;
+  AccessCheck check(false, "", "host", std::make_shared<FakeLookups>(), &err,
+                    {});
+  EXPECT_EQ(check.check(Caller{"anyone", -1}), nullptr);
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST(AccessCheck, RealLoopbackConnectionThroughThePlatform) {
+  using namespace platform;
+  SocketHandle listener, client, accepted;
+  ASSERT_EQ(openStreamSocket(listener), 0);
+  ASSERT_EQ(bindAny(listener.get(), 0), 0);
+  ASSERT_EQ(listenOn(listener.get(), 1), 0);
+  SocketAddress local;
+  ASSERT_EQ(localAddress(listener.get(), local), 0);
+  ASSERT_EQ(openStreamSocket(client), 0);
+  int rc = startConnect(client.get(), SocketAddress{0x7F000001, local.port});
+  if (rc != 0) {
+    ASSERT_EQ(finishConnect(client.get(), 5000), 0);
+  }
+  SocketAddress peer;
+  std::vector<WaitEntry> wait{{listener.get(), kWaitRead, 0}};
+  int ready = 0;
+  ASSERT_EQ(waitForEvents(wait, 5000, ready), 0);
+  ASSERT_EQ(acceptConnection(listener.get(), accepted, peer), 0);
+
+  std::ostringstream err;
+  std::vector<std::string> trace;
+  AccessCheck check(true, "talvoadm", "somehost", platformHostLookups(), &err,
+                    [&](std::string_view line) { trace.emplace_back(line); });
+  EXPECT_EQ(check.check(Caller{"talvoadm", accepted.get()}), nullptr);
+  EXPECT_EQ(err.str(), "");
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace[0], " checking fd: " + std::to_string(accepted.get()));
+
+  // A socket that is no connection has no peer: refusal (a).
+  Status st = check.check(Caller{"talvoadm", listener.get()});
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(st->minor(), kMinorNotLocalHost);
+  EXPECT_EQ(*st->detail(), "somehost");
+}
+
+}  // namespace
+}  // namespace talvo::interface

@@ -1,0 +1,197 @@
+// Requests and replies over loopback: a server Orb on its own thread serves
+// the test object; client Orbs call it.
+
+#include <gtest/gtest.h>
+
+#include "orb_test_util.h"
+#include "platform/errors.h"
+#include "platform/socket.h"
+#include "runtime/protocol/message.h"
+#include "runtime/transport/frame.h"
+#include "runtime/transport/socket_failure.h"
+
+namespace talvo::testing {
+namespace {
+
+using protocol::Value;
+
+class OrbCallTest : public ::testing::Test {
+ protected:
+  AccountServer server;
+  TestContext context;
+  TestConfig config;
+  Orb client{clientOptions(context, config)};
+  CallReply reply;
+};
+
+// --- Round trips -------------------------------------------------------
+
+TEST_F(OrbCallTest, NormalReplyCarriesOutInoutAndResult) {
+  ASSERT_EQ(client.call(server.target(), kDeposit,
+                        {Value::ofLong(5), {}, Value::ofString("memo")}, reply),
+            nullptr);
+  ASSERT_EQ(reply.args.size(), 3u);
+  EXPECT_EQ(reply.args[0].as<std::int32_t>(), 5);  // in value as sent
+  EXPECT_EQ(reply.args[1].as<std::int32_t>(), 105);
+  EXPECT_EQ(reply.args[2].text(), "memo!");
+  EXPECT_TRUE(reply.result.as<bool>());
+  EXPECT_EQ(reply.user_exception, nullptr);
+  // One channel, reused by the next call.
+  ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+  EXPECT_EQ(client.loop().channelCount(), 1u);
+}
+
+TEST_F(OrbCallTest, BindingExchangeGivesPrincipalAndPid) {
+  ASSERT_EQ(client.call(server.target(), kWhoAmI, {{}, {}}, reply), nullptr);
+  EXPECT_EQ(reply.args[0].text(), config.get().userName());
+  EXPECT_EQ(reply.args[1].as<std::uint32_t>(), 4242u);
+  EXPECT_EQ(server.context.count(",pid=4242) ]"), 1);
+  // The client's channel learned the server's identity.
+  Channel* ch = client.loop().find([](const Channel&) { return true; });
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(ch->processId(), 777u);
+  EXPECT_EQ(ch->serverName(), "bank");
+  EXPECT_EQ(context.count("New Connection ("), 1);
+}
+
+TEST_F(OrbCallTest, RequestWithoutBindingIsServedAnonymously) {
+  // A raw peer whose first frame is a request.
+  platform::SocketHandle s;
+  ASSERT_EQ(platform::openStreamSocket(s), 0);
+  int code = platform::startConnect(s.get(), {0x7f000001, server.port});
+  if (code == platform::kWsaEinprogress) {
+    code = platform::finishConnect(s.get(), 5000);
+  }
+  ASSERT_EQ(code, 0);
+  protocol::Signature sig;
+  ASSERT_EQ(protocol::parseSignature(kWhoAmI, sig), nullptr);
+  auto enc = protocol::makeEncoder(protocol::CodecKind::kXdr);
+  std::vector<Value> args(2);
+  ASSERT_EQ(
+      protocol::encodeRequest(
+          *enc, server.target().ref.requestHeader("whoAmI", 9), sig, args),
+      nullptr);
+  Bytes frame = makeTalvoFrame(enc->bytes());
+  ByteView piece(frame);
+  std::size_t sent = 0;
+  platform::sendPieces(s.get(), std::span(&piece, 1), sent);
+  ASSERT_EQ(sent, frame.size());
+  // Read the reply frame (blocking waits on the raw socket).
+  Bytes got;
+  std::uint8_t buf[512];
+  for (int i = 0; i < 200 && got.size() < 8; ++i) {
+    std::vector<platform::WaitEntry> w{{s.get(), platform::kWaitRead, 0}};
+    int ready = 0;
+    platform::waitForEvents(w, 50, ready);
+    std::size_t n = 0;
+    if (platform::receiveSome(s.get(), buf, n) == 0) {
+      got.insert(got.end(), buf, buf + n);
+    }
+  }
+  ASSERT_GE(got.size(), 12u);
+  EXPECT_EQ(got[7], 1);  // kind 1: a normal reply
+  std::lock_guard lock(server.seen.mu);
+  EXPECT_EQ(server.seen.principal, "");
+  EXPECT_EQ(server.seen.pid, 0u);
+}
+
+TEST_F(OrbCallTest, OnewayHasNoReplyAndKeepsOrder) {
+  ASSERT_EQ(
+      client.call(server.target(), kNotify, {Value::ofString("a")}, reply),
+      nullptr);
+  ASSERT_EQ(
+      client.call(server.target(), kNotify, {Value::ofString("b")}, reply),
+      nullptr);
+  // A two-way call on the same channel is answered after both.
+  ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+  std::lock_guard lock(server.seen.mu);
+  EXPECT_EQ(server.seen.notes, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(OrbCallTest, OptimisedChannelsUseTheNativeCodec) {
+  AccountServer fast(/*optimise=*/true);
+  Orb quick(clientOptions(context, config, 4242, /*optimise=*/true));
+  ASSERT_EQ(quick.call(fast.target(), kDeposit,
+                       {Value::ofLong(1), {}, Value::ofString("")}, reply),
+            nullptr);
+  EXPECT_EQ(reply.args[1].as<std::int32_t>(), 101);
+  EXPECT_EQ(fast.context.count(",optimised) ]"), 1);
+  // An optimising client with a plain server stays on XDR.
+  ASSERT_EQ(quick.call(server.target(), kGetName, {}, reply), nullptr);
+  EXPECT_EQ(reply.result.text(), "lower");
+  EXPECT_EQ(server.context.count(",optimised) ]"), 0);
+}
+
+// --- Error paths -------------------------------------------------------
+
+TEST_F(OrbCallTest, ExceptionReplies) {
+  Status st =
+      client.call(server.target(), kFail, {Value::ofULong(10032)}, reply);
+  ASSERT_NE(st, nullptr);
+  EXPECT_NE(dynamic_cast<CORBA::BAD_PARAM*>(st.get()), nullptr);
+  EXPECT_EQ(st->minor(), 10032u);
+  EXPECT_EQ(st->completed(), CORBA::COMPLETED_NO);
+  EXPECT_EQ(st->detail(), "no such account");
+
+  ASSERT_EQ(client.call(server.target(), kFailUser, {}, reply), nullptr);
+  ASSERT_NE(reply.user_exception, nullptr);
+  EXPECT_EQ(reply.user_exception->name(), "Account::Overdrawn");
+}
+
+TEST_F(OrbCallTest, UnknownTargetsAndOperations) {
+  Status st = client.call(server.target(), "Ro~close~,>{v},N{}", {}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::BAD_OPERATION*>(st.get()), nullptr);
+  EXPECT_EQ(st->detail(), "close");
+  // Names differing only in case are different operations.
+  st = client.call(server.target(), "Ro~getname~,>{0},N{}", {}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::BAD_OPERATION*>(st.get()), nullptr);
+  EXPECT_EQ(st->detail(), "getname");
+  ASSERT_EQ(client.call(server.target(), kGetNameUpper, {}, reply), nullptr);
+  EXPECT_EQ(reply.result.text(), "upper");
+  ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+  EXPECT_EQ(reply.result.text(), "lower");
+
+  st = client.call(server.target("acct2"), kGetName, {}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::INV_OBJREF*>(st.get()), nullptr);
+  EXPECT_EQ(st->minor(), 10101u);
+}
+
+TEST_F(OrbCallTest, ArgumentsThatDoNotMatchTheSignature) {
+  // Too few arguments on the wire for the server's signature.
+  Status st = client.call(server.target(), "Ro~deposit~,>{b},N{}", {}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::MARSHAL*>(st.get()), nullptr);
+  // A string where a long is expected: the bytes read as a huge length.
+  st = client.call(server.target(), "Ro~deposit~+amount{0},*note{l},>{b},N{}",
+                   {Value::ofString("x"), Value::ofLong(-1)}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::MARSHAL*>(st.get()), nullptr);
+  // The channel still serves.
+  EXPECT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+
+  // Wrong value count or a malformed signature: nothing is sent.
+  st = client.call(server.target(), kDeposit, {Value::ofLong(1)}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::MARSHAL*>(st.get()), nullptr);
+  st = client.call(server.target(), "Ro~broken", {}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::MARSHAL*>(st.get()), nullptr);
+  EXPECT_EQ(server.context.count("New Connection ("), 1);
+}
+
+TEST(OrbFrameLimitTest, TooLargeFrameClosesOnlyThatConnection) {
+  AccountServer server(false, "9000");
+  TestContext context;
+  TestConfig config;
+  Orb client(clientOptions(context, config));
+  CallReply reply;
+  Status st = client.call(server.target(), kEcho,
+                          {Value::ofOctets(Bytes(9000, 7))}, reply);
+  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
+  EXPECT_EQ(server.context.count("Got too large a message, from client: "), 1);
+  EXPECT_EQ(server.context.count("Closing connection."), 1);
+  // A frame under the limit goes through on a fresh channel.
+  ASSERT_EQ(client.call(server.target(), kEcho,
+                        {Value::ofOctets(Bytes(8000, 7))}, reply),
+            nullptr);
+  EXPECT_EQ(reply.result.as<Value::Octets>().size(), 8000u);
+}
+
+}  // namespace
+}  // namespace talvo::testing

@@ -1,0 +1,158 @@
+// Shared pieces of the Orb tests: a thread-safe recording transport
+// context, a configuration answering from a map, and a server Orb running
+// its loop on its own thread with a test object "Account" served under the
+// marker "acct1".
+
+#ifndef TALVO_TESTS_RUNTIME_ORB_ORB_TEST_UTIL_H_
+#define TALVO_TESTS_RUNTIME_ORB_ORB_TEST_UTIL_H_
+
+#include <atomic>
+#include <chrono>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/config/config_chain.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/orb/orb.h"
+
+namespace talvo::testing {
+
+class TestContext : public TransportContext {
+ public:
+  int diagnosticsLevel() override { return level; }
+  void trace(std::string_view text, bool prefixed) override {
+    std::lock_guard lock(mu_);
+    lines_.push_back((prefixed ? "[test: " : "") + std::string(text));
+  }
+  std::optional<std::string> connectAttempts() override { return attempts; }
+  std::optional<std::string> maxMessageSize() override { return max_size; }
+  void sleep(std::chrono::milliseconds d) override {
+    std::lock_guard lock(mu_);
+    sleeps_.push_back(d);
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard lock(mu_);
+    return lines_;
+  }
+  std::vector<std::chrono::milliseconds> sleeps() {
+    std::lock_guard lock(mu_);
+    return sleeps_;
+  }
+  // The number of recorded lines that contain `part`.
+  int count(const std::string& part) {
+    int n = 0;
+    for (const std::string& l : lines()) n += l.find(part) != l.npos;
+    return n;
+  }
+
+  std::atomic<int> level{1};
+  std::optional<std::string> attempts;
+  std::optional<std::string> max_size;
+
+ private:
+  std::mutex mu_;
+  std::vector<std::string> lines_;
+  std::vector<std::chrono::milliseconds> sleeps_;
+};
+
+class MapConfigHandler : public ConfigHandler {
+ public:
+  explicit MapConfigHandler(std::map<std::string, std::string> values)
+      : values_(std::move(values)) {}
+  std::optional<std::string> lookup(const std::string& name) override {
+    auto it = values_.find(name);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+// A RuntimeConfig over a chain that knows only `values`.
+class TestConfig {
+ public:
+  TestConfig(std::initializer_list<std::pair<const std::string, std::string>>
+                 values = {})
+      : TestConfig(std::map<std::string, std::string>(values)) {}
+  explicit TestConfig(std::map<std::string, std::string> values) {
+    chain_.add("test", std::make_unique<MapConfigHandler>(std::move(values)));
+    config_ = std::make_unique<RuntimeConfig>(chain_);
+  }
+  RuntimeConfig& get() { return *config_; }
+
+ private:
+  ConfigChain chain_;
+  std::unique_ptr<RuntimeConfig> config_;
+};
+
+// What the test object saw, written on the server thread.
+struct Seen {
+  std::mutex mu;
+  std::vector<std::string> notes;
+  std::string principal = "<none>";
+  std::uint32_t pid = 99;
+};
+
+inline constexpr const char* kDeposit =
+    "Ro~deposit~+amount{l},-balance{l},*note{0},>{b},N{}";
+inline constexpr const char* kFail = "Ro~fail~+minor{ul},>{v},N{}";
+inline constexpr const char* kFailUser = "Ro~failUser~,>{v},N{}";
+inline constexpr const char* kNotify = "Ro~notify~+text{0},>{v},O{}";
+inline constexpr const char* kWhoAmI = "Ro~whoAmI~-user{0},-pid{ul},>{v},N{}";
+inline constexpr const char* kGetName = "Ro~getName~,>{0},N{}";
+inline constexpr const char* kGetNameUpper = "Ro~GetName~,>{0},N{}";
+inline constexpr const char* kEcho = "Ro~echo~+data{S{o},0},>{S{o},0},N{}";
+
+// The "Account" interface of the tests.
+std::shared_ptr<protocol::Interface> makeAccount(Seen& seen);
+
+// A server Orb whose loop runs on its own thread between start() and
+// stop(). Configure it (serve, listen) before start().
+class ServerThread {
+ public:
+  explicit ServerThread(OrbOptions options) : orb(options) {}
+  ~ServerThread() { stop(); }
+  void start() {
+    thread_ = std::thread([this] {
+      while (!stop_) orb.runOnce(20);
+    });
+  }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  Orb orb;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The account object served on a port chosen by the system.
+class AccountServer {
+ public:
+  explicit AccountServer(bool optimise = false,
+                         std::optional<std::string> max_size = std::nullopt);
+  Target target(const std::string& marker = "acct1",
+                const std::string& interface_name = "Account") const;
+
+  TestContext context;
+  TestConfig config;
+  Seen seen;
+  std::unique_ptr<ServerThread> server;
+  std::uint16_t port = 0;
+};
+
+// Options of a client Orb with its own context and configuration.
+OrbOptions clientOptions(TestContext& context, TestConfig& config,
+                         std::uint32_t pid = 4242, bool optimise = false);
+
+}  // namespace talvo::testing
+
+#endif  // TALVO_TESTS_RUNTIME_ORB_ORB_TEST_UTIL_H_
