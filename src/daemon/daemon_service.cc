@@ -7,6 +7,7 @@
 #include "daemon/runtime_link.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/program.h"
 
 namespace talvo::daemon {
@@ -135,6 +136,9 @@ bool DaemonService::OnInit() {
 }
 
 void DaemonService::RunOnePass() {
+  // Ended server processes are reaped on every pass (their end stays known
+  // to the activator's liveness test).
+  platform::reapEndedChildren();
   // With no delay the pass waits in the event wait instead of spinning; the
   // wait is bounded so that a stop is seen soon.
   const auto wait =

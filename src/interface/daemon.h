@@ -15,8 +15,9 @@
 // (daemon_operations.h) run checkAccess() first. The dispatch glue
 // (daemon_dispatch.h) turns requests into these calls.
 //
-// The operations of activation, binding and the locator are in the
-// interface and decode their arguments; until those subsystems are built
+// The operations of binding and activation go to the activator, port
+// allocator and binding service the program attaches (attachActivation);
+// without them, and for the locator's operations, which are not built yet,
 // they answer NO_IMPLEMENT 10200 with the operation's name as detail
 // (daemon_pending.cc).
 //
@@ -40,8 +41,11 @@
 #include "runtime/except/exception.h"
 
 namespace talvo {
+class Activator;
+class BindingService;
+class PortAllocator;
 class RuntimeConfig;
-}
+}  // namespace talvo
 
 namespace talvo::interface {
 
@@ -99,7 +103,20 @@ class Daemon {
   // The protected-mode check (access_check.h).
   Status checkAccess(const Caller& caller) const;
 
-  // ---- Binding (not built yet: NO_IMPLEMENT) ---------------------------
+  // Gives the daemon the activation objects of the process (not owned:
+  // they must outlive the daemon or be detached by passing nulls first).
+  // The binding service uses the same activator and allocator.
+  void attachActivation(Activator* activator, PortAllocator* ports,
+                        BindingService* binding) {
+    activator_ = activator;
+    ports_ = ports;
+    binding_ = binding;
+  }
+  Activator* activator() const { return activator_; }
+  PortAllocator* ports() const { return ports_; }
+  BindingService* binding() const { return binding_; }
+
+  // ---- Binding (NO_IMPLEMENT until a binding service is attached) -------
   Status getImplementationDetails(const Caller& caller,
                                   std::string_view serverName,
                                   std::string_view markerName,
@@ -138,7 +155,7 @@ class Daemon {
   Status listGroupsInServer(const Caller& caller, std::string_view server,
                             std::vector<std::string>* groupList, bool* ok);
 
-  // ---- Activation (not built yet: NO_IMPLEMENT) ------------------------
+  // ---- Activation (NO_IMPLEMENT until an activator is attached) --------
   Status listActiveServers(const Caller& caller,
                            std::vector<ServerDetails>* servers);
   // Runs the access check first.
@@ -245,6 +262,9 @@ class Daemon {
   std::unique_ptr<imprep::ImpRepository> repository_;
   AccessCheck access_;
   bool legacy_ = false;
+  Activator* activator_ = nullptr;
+  PortAllocator* ports_ = nullptr;
+  BindingService* binding_ = nullptr;
 };
 
 }  // namespace talvo::interface

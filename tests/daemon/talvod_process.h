@@ -158,6 +158,7 @@ class Talvod {
   }
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   // Only ever to the process started here: a failed start must not turn
   // into kill(-1) or waitpid(-1).
   void signal(int sig) {

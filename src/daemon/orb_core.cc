@@ -1,0 +1,197 @@
+// The daemon core of talvod: the run time (an Orb on the process's
+// configuration) serving the daemon object under "QV_daemon" on
+// QV_DAEMON_PORT, with the daemon's request filter, and the activation
+// objects the daemon's binding operations use: the port allocator (made
+// with the factory, that is by the program's entry), the activator, whose
+// view of the run time is the Orb's channels and pings, and the binding
+// service.
+//
+// The event loop is the Orb's: eventPending() waits (bounded) for what is
+// ready and serves it; a failure of that pass is kept for processEvent(),
+// which reports it in the caller's environment.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "activation/activator_hooks.h"
+#include "activation/port_allocator.h"
+#include "activation/posix_activator.h"
+#include "binding/binding_service.h"
+#include "daemon/daemon_core.h"
+#include "imprep/trace.h"
+#include "interface/daemon.h"
+#include "interface/daemon_dispatch.h"
+#include "interface/daemon_filter.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/orb/orb.h"
+#include "runtime/protocol/object_ref.h"
+
+namespace talvo::daemon {
+namespace {
+
+inline constexpr char kDaemonInterface[] = "QV_daemon";
+
+std::string qualified(const std::string& host, RuntimeConfig& config) {
+  return qualifyHostName(host.c_str(), config.localDomain());
+}
+
+// The activator's view of the run time: the Orb's bound channels and its
+// pings.
+class OrbActivationRuntime : public ActivationRuntime {
+ public:
+  explicit OrbActivationRuntime(Orb& orb) : orb_(orb) {}
+
+  std::string localHostName() override { return orb_.config().hostName(); }
+
+  std::optional<std::int32_t> channelProcessId(
+      const std::string& server, const std::string& marker,
+      const std::string& host) override {
+    const Channel* channel = find(server, marker, host);
+    if (channel == nullptr) return std::nullopt;
+    return static_cast<std::int32_t>(channel->processId());
+  }
+
+  // The server's own channel to the daemon proves it alive when it is
+  // still open; a server the daemon has no channel with cannot be reached
+  // by name alone.
+  Status pingObject(const std::string& host, const std::string& server,
+                    const std::string& marker) override {
+    if (find(server, marker, host) != nullptr) return nullptr;
+    return fail<CORBA::COMM_FAILURE>(10085, server);
+  }
+
+  std::optional<std::string> iiopPort() override {
+    const char* port = orb_.config().iiopPort();
+    if (port == nullptr) return std::nullopt;
+    return std::string(port);
+  }
+
+ private:
+  // An open channel bound by the server `server` from `host`, whose
+  // marker is `marker` ("*" takes any).
+  const Channel* find(const std::string& server, const std::string& marker,
+                      const std::string& host) {
+    RuntimeConfig& config = orb_.config();
+    const std::string wanted = qualified(host, config);
+    return orb_.loop().find([&](const Channel& c) {
+      if (c.socket() < 0 || c.serverName() != server) return false;
+      if (marker != "*" && c.marker() != marker) return false;
+      return c.hostName() == host || qualified(c.hostName(), config) == wanted;
+    });
+  }
+
+  Orb& orb_;
+};
+
+class OrbCore : public DaemonCore {
+ public:
+  explicit OrbCore(PortAllocator& ports) : ports_(ports) {}
+
+  ~OrbCore() override {
+    // The daemon is detached before what it points to goes.
+    if (daemon_) daemon_->attachActivation(nullptr, nullptr, nullptr);
+  }
+
+  Status start(const DaemonOptions& options) {
+    RuntimeConfig& config = runtimeConfig();
+    interface::DaemonOptions o;
+    o.unregistered_persistent_servers = options.unregistered_persistent_servers;
+    o.reap_time = options.reap_time;
+    o.protected_mode = options.protected_mode;
+    if (options.interop) o.interop_file = options.interop_file;
+    o.extra_launch = options.other_name;
+    o.config = &config;
+    o.trace = imprep::traceStreamSink();
+    if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
+                                              &daemon_)) {
+      return st;
+    }
+
+    orb_ = std::make_unique<Orb>();
+    runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
+    activator_ = std::make_unique<PosixActivator>(*runtime_);
+    BindingOptions binding = BindingOptions::fromRuntimeConfig(
+        options.unregistered_persistent_servers);
+    if (binding.daemonUser.empty()) binding.daemonUser = config.userName();
+    binding_ = std::make_unique<BindingService>(
+        daemon_->repository(), *activator_, ports_, std::move(binding));
+    daemon_->attachActivation(activator_.get(), &ports_, binding_.get());
+
+    orb_->serve("", interface::makeDaemonInterface(*daemon_));
+    orb_->dispatcher().filters().add(
+        std::make_shared<interface::DaemonFilter>(daemon_.get()));
+
+    const char* port = config.daemonPort();
+    if (port == nullptr || *port == '\0') {
+      return fail<CORBA::NO_CONFIG_VALUE>(10621, "QV_DAEMON_PORT");
+    }
+    return orb_->listen(port, &port_);
+  }
+
+  void implIsReady(CORBA::Environment&) override {}
+
+  bool eventPending(std::chrono::milliseconds max_wait) override {
+    pending_ = orb_->runOnce(static_cast<int>(max_wait.count()));
+    return pending_ != nullptr;
+  }
+
+  void processEvent(CORBA::Environment& env) override {
+    if (pending_) env.set(std::move(pending_), CORBA::Environment::kSystem);
+  }
+
+  std::string iorText(CORBA::Environment& env) override {
+    const std::string host = orb_->config().hostName();
+    std::string text;
+    if (Status st = protocol::iorForReference(protocol::daemonReference(host),
+                                              host, port_, text)) {
+      env.set(std::move(st), CORBA::Environment::kSystem);
+      return {};
+    }
+    return text;
+  }
+
+ private:
+  PortAllocator& ports_;
+  // Declared in the order they are made, so that they go in reverse.
+  std::unique_ptr<interface::Daemon> daemon_;
+  std::unique_ptr<Orb> orb_;
+  std::unique_ptr<OrbActivationRuntime> runtime_;
+  std::unique_ptr<PosixActivator> activator_;
+  std::unique_ptr<BindingService> binding_;
+  std::uint16_t port_ = 0;
+  Status pending_;
+};
+
+class OrbCoreFactory : public DaemonCoreFactory {
+ public:
+  OrbCoreFactory() : ports_(PortAllocator::fromRuntimeConfig()) {}
+
+  // Checkpointing is not built yet: the object and its file do nothing.
+  void createCheckpoint() override {}
+  void useCheckpointFile(const std::string&, CORBA::Environment&) override {}
+
+  std::unique_ptr<DaemonCore> createDaemon(const DaemonOptions& options,
+                                           CORBA::Environment& env) override {
+    auto core = std::make_unique<OrbCore>(*ports_);
+    if (Status st = core->start(options)) {
+      env.set(std::move(st), CORBA::Environment::kSystem);
+      return nullptr;
+    }
+    return core;
+  }
+
+ private:
+  std::unique_ptr<PortAllocator> ports_;
+};
+
+}  // namespace
+
+std::unique_ptr<DaemonCoreFactory> makeDaemonCoreFactory() {
+  return std::make_unique<OrbCoreFactory>();
+}
+
+}  // namespace talvo::daemon

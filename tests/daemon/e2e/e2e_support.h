@@ -1,0 +1,226 @@
+// End-to-end helpers: the built talvod started in the foreground on a free
+// port, with a throw-away configuration file, settings store, error
+// catalogue and repository in a temporary folder, and a client Orb that
+// calls it with the daemon table's signatures.
+//
+// Every process started here is killed and reaped by its destructor.
+
+#ifndef TALVO_TESTS_DAEMON_E2E_E2E_SUPPORT_H_
+#define TALVO_TESTS_DAEMON_E2E_E2E_SUPPORT_H_
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../talvod_process.h"
+#include "interface/daemon_operations.h"
+#include "runtime/config/config_chain.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/orb/orb.h"
+#include "runtime/protocol/codec.h"
+#include "runtime/protocol/message.h"
+#include "runtime/transport/event_loop.h"
+
+namespace talvo::testing {
+
+using interface::DaemonOp;
+using protocol::Value;
+
+inline Value S(std::string s) { return Value::ofString(std::move(s)); }
+inline Value L(const std::vector<std::string>& v) {
+  return Value::ofStrings(v);
+}
+inline Value U(std::uint32_t v) { return Value::ofULong(v); }
+inline Value B(bool v) { return Value::ofBool(v); }
+
+// A TCP port on the loopback interface that nothing listens on right now.
+inline std::uint16_t freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+inline bool accepts(std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// A transport context that writes no trace and connects once.
+class QuietContext : public TransportContext {
+ public:
+  int diagnosticsLevel() override { return 0; }
+  void trace(std::string_view, bool) override {}
+  std::optional<std::string> connectAttempts() override { return "1"; }
+  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
+  void sleep(std::chrono::milliseconds) override {}
+};
+
+// The project's error catalogue (read only).
+inline const std::string kErrorsFile = TALVO_ERRORS_FILE;
+
+// The settings of one daemon run.
+struct DaemonSetup {
+  bool protected_mode = false;
+  std::string priority = "3";
+  std::string trace_level = "1";
+};
+
+// talvod -f in its own folder, listening on a free port once ready().
+class DaemonUnderTest {
+ public:
+  explicit DaemonUnderTest(const DaemonSetup& setup = {}) {
+    port_ = freePort();
+    const std::uint16_t base = freePort();
+    const std::string rep = dir_.file("imprep");
+    std::filesystem::create_directories(rep);
+    writeFile(dir_.file("Talvo.cfg"),
+              "QV_DAEMON_PORT=" + std::to_string(port_) +
+                  "\nQV_DAEMON_SERVER_BASE=" + std::to_string(base) +
+                  "\nQV_DAEMON_SERVER_RANGE=20\nQV_ERRORS=" + kErrorsFile +
+                  "\nQV_IMP_REP_PATH=" + rep + "\n");
+    writeFile(dir_.file("registry"),
+              daemonRegistry(std::string("TraceLevel=") + setup.trace_level +
+                             "\nPriority=" + setup.priority + "\nProtected=" +
+                             (setup.protected_mode ? "yes" : "no") +
+                             "\nLog=no\nInterop=yes\nInteropFile=" +
+                             dir_.file("daemon.ior") + "\nCheckpoint=no\n"));
+    std::map<std::string, std::string> env = {
+        {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
+        {"QV_DAEMON_PORT", std::to_string(port_)},
+        {"QV_IMP_REP_PATH", rep},
+        {"QV_ERRORS", kErrorsFile},
+        {"QV_DAEMON_SERVER_BASE", ""},
+        {"QV_DAEMON_SERVER_RANGE", ""},
+        {"QV_SERVER_PORT", ""},
+        {"QV_SERVER_NAME", ""}};
+    talvod_ =
+        std::make_unique<Talvod>(dir_, std::vector<std::string>{"-f"}, env);
+
+    chain_ = std::make_unique<ConfigChain>();
+    config_ = std::make_unique<RuntimeConfig>(*chain_);
+    OrbOptions o;
+    o.context = &context_;
+    o.config = config_.get();
+    o.reply_timeout_ms = 15000;
+    client_ = std::make_unique<Orb>(o);
+  }
+
+  ~DaemonUnderTest() {
+    client_.reset();
+    talvod_.reset();  // SIGKILL and reap
+  }
+
+  // Waits until the daemon accepts connections.
+  bool ready(std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      if (talvod_->wait(std::chrono::milliseconds(0))) return false;
+      if (accepts(port_)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  Target target() const {
+    Target t;
+    t.host = "127.0.0.1";
+    t.port = std::to_string(port_);
+    t.ref = protocol::ObjectRef("localhost", "QV_daemon", "", "", "IR",
+                                std::string(interface::kDaemonInterfaceName));
+    return t;
+  }
+
+  // Calls `op` with one value per parameter (outs left void).
+  Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
+    return client_->call(target(), interface::daemonOperation(op).signature,
+                         std::move(args), reply);
+  }
+
+  // Sends `op` on a fresh connection that skips the binding exchange, so
+  // that the request carries no user name. The reply's exception, if any.
+  Status callUnbound(DaemonOp op, std::vector<Value> args) {
+    EventLoop loop(context_);
+    Channel* ch = nullptr;
+    if (Status st = loop.connect("127.0.0.1", std::to_string(port_), &ch)) {
+      return st;
+    }
+    const protocol::Signature& sig = interface::daemonSignature(op);
+    auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
+    if (Status st = protocol::encodeRequest(
+            *out, target().ref.requestHeader(sig.operation, 1, true), sig,
+            args)) {
+      return st;
+    }
+    if (Status st = loop.send(*ch, out->bytes())) return st;
+    Bytes frame;
+    if (Status st = loop.waitForFrame(
+            *ch, [](ByteView) { return true; }, 15000, frame)) {
+      return st;
+    }
+    auto in = protocol::makeDecoder(protocol::CodecKind::kXdr, frame);
+    protocol::ReplyOutcome outcome;
+    Value result;
+    if (Status st = protocol::decodeReply(*in, sig, outcome, args, result)) {
+      return st;
+    }
+    if (auto* sys =
+            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
+      return sys->cloneSystem();
+    }
+    return nullptr;
+  }
+
+  const TempDir& dir() const { return dir_; }
+  Talvod& process() { return *talvod_; }
+  std::uint16_t port() const { return port_; }
+  Orb& client() { return *client_; }
+
+ private:
+  TempDir dir_;
+  std::uint16_t port_ = 0;
+  std::unique_ptr<Talvod> talvod_;
+  QuietContext context_;
+  std::unique_ptr<ConfigChain> chain_;
+  std::unique_ptr<RuntimeConfig> config_;
+  std::unique_ptr<Orb> client_;
+};
+
+// True when `pid` no longer exists (ended and reaped by its parent).
+inline bool waitGone(
+    pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+}  // namespace talvo::testing
+
+#endif  // TALVO_TESTS_DAEMON_E2E_E2E_SUPPORT_H_
