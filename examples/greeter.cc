@@ -20,10 +20,13 @@ ServerIdentity identityFrom(RuntimeConfig& config, std::uint32_t pid) {
   return who;
 }
 
-std::string greetingFor(const ServerIdentity& who, const std::string& name) {
+std::string greetingFor(const ServerIdentity& who,
+                        const std::string& object_marker,
+                        const std::string& name) {
   return "Hello, " + (name.empty() ? std::string("stranger") : name) +
-         "! This is server " + who.server_name + " (marker '" + who.marker +
-         "', pid " + std::to_string(who.pid) + ").";
+         "! This is server " + who.server_name + " (marker '" + object_marker +
+         "', launch marker '" + who.marker + "', pid " +
+         std::to_string(who.pid) + ").";
 }
 
 std::vector<std::string> launchEnvironment(RuntimeConfig& config) {
@@ -48,7 +51,8 @@ std::shared_ptr<protocol::Interface> makeGreeter(
   auto greeter = std::make_shared<protocol::Interface>(kGreeterInterface);
   // The signatures are constants of this file: adding them cannot fail.
   greeter->addOperation(kGreetSignature, [who](protocol::Request& r) {
-    r.result = protocol::Value::ofString(greetingFor(who, r.arg(0).text()));
+    r.result = protocol::Value::ofString(
+        greetingFor(who, r.header.marker.value_or(""), r.arg(0).text()));
   });
   greeter->addOperation(kEnvironmentSignature,
                         [env = std::move(environment)](protocol::Request& r) {

@@ -34,16 +34,21 @@ inline constexpr const char* kEnvironmentSignature =
 // Who answers: fixed when the process starts.
 struct ServerIdentity {
   std::string server_name;  // QV_SERVER_NAME (or the persistent name)
-  std::string marker;       // QV_SERVER_MARKER ("" for the null marker)
+  // QV_SERVER_MARKER: the marker the process was launched for ("" for the
+  // null marker; "*" when launched for a server serving every marker).
+  std::string marker;
   std::uint32_t pid = 0;
 };
 
 // The identity of this process as `config` reads it, with `pid`.
 ServerIdentity identityFrom(RuntimeConfig& config, std::uint32_t pid);
 
-// The greeting `greet` answers for `name` (an empty name greets "stranger"):
-// "Hello, NAME! This is server SERVER (marker 'MARKER', pid PID)."
-std::string greetingFor(const ServerIdentity& who, const std::string& name);
+// The greeting `greet` of the object `object_marker` answers for `name` (an
+// empty name greets "stranger"): "Hello, NAME! This is server SERVER
+// (marker 'OBJECT_MARKER', launch marker 'MARKER', pid PID)."
+std::string greetingFor(const ServerIdentity& who,
+                        const std::string& object_marker,
+                        const std::string& name);
 
 // The launch variables as `config` reads them, in launch order, each as
 // "NAME=value" ("NAME=" when unset).

@@ -3,14 +3,15 @@
 // greet on the answered port, see it listed, kill it; and the persistent
 // variant, registered by the sample server itself.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "greeter.h"
 #include "interface/daemon_operations.h"
@@ -68,13 +69,27 @@ class SampleDaemonTest : public ::testing::Test {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
-    FAIL() << "talvod does not answer\n" << daemon->output() << daemon->errors();
+    FAIL() << "talvod does not answer\n"
+           << daemon->output() << daemon->errors();
   }
 
   void TearDown() override {
-    // Servers the daemon launched are not its to end when it stops.
-    for (std::uint32_t pid : launched) {
-      if (processRuns(pid)) kill(static_cast<pid_t>(pid), SIGKILL);
+    // Servers the daemon launched are not its to end when it stops: end
+    // its children first.
+    if (!daemon) return;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream stat(entry.path() / "stat");
+      std::string text;
+      if (!std::getline(stat, text)) continue;
+      auto close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(text.substr(close + 2));
+      char state = 0;
+      pid_t parent = 0;
+      rest >> state >> parent;
+      if (parent == daemon->pid()) kill(std::stoi(name), SIGKILL);
     }
   }
 
@@ -84,7 +99,7 @@ class SampleDaemonTest : public ::testing::Test {
       return st;
     }
     return client->call(daemon_target, interface::daemonOperation(op).signature,
-                       std::move(args), reply);
+                        std::move(args), reply);
   }
 
   // Asks the daemon for the port of `server`'s object `marker`.
@@ -106,7 +121,7 @@ class SampleDaemonTest : public ::testing::Test {
   std::string greet(const std::string& port, const std::string& marker) {
     CallReply reply;
     Status st = client->call(greeterAt(port, marker), kGreetSignature,
-                            {Value::ofString("Ada")}, reply);
+                             {Value::ofString("Ada")}, reply);
     EXPECT_EQ(st, nullptr) << (st ? describe(*st) : "");
     if (st) return "";
     std::string text = reply.result.text();
@@ -143,13 +158,14 @@ class SampleDaemonTest : public ::testing::Test {
 
 TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
   CallReply reply;
-  ASSERT_EQ(call(DaemonOp::kNewSharedServer,
-                 {Value::ofString("greeter"), Value::ofStrings({"*"}),
-                  Value::ofStrings({builtProgram(
-                      "examples/talvo_sample_server")}),
-                  Value::ofULong(0)},
-                 reply),
-            nullptr);
+  ASSERT_EQ(
+      call(DaemonOp::kNewSharedServer,
+           {Value::ofString("greeter"), Value::ofStrings({"*"}),
+            Value::ofStrings({builtProgram("examples/talvo_sample_server") +
+                              " --marker hello"}),
+            Value::ofULong(0)},
+           reply),
+      nullptr);
 
   std::string port;
   ASSERT_EQ(bind("greeter", "hello", port), nullptr) << daemon->output();
@@ -158,13 +174,14 @@ TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
   for (int i = 0; i < 100 && answer.empty(); ++i) {
     CallReply r;
     if (client->call(greeterAt(port, "hello"), kGreetSignature,
-                    {Value::ofString("Ada")}, r) == nullptr) {
+                     {Value::ofString("Ada")}, r) == nullptr) {
       answer = greet(port, "hello");
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
-  ASSERT_NE(answer.find("Hello, Ada! This is server greeter (marker 'hello'"),
+  ASSERT_NE(answer.find("Hello, Ada! This is server greeter (marker 'hello', "
+                        "launch marker '*'"),
             std::string::npos)
       << answer << daemon->output();
   ASSERT_EQ(launched.size(), 1u);
@@ -176,8 +193,7 @@ TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
   EXPECT_EQ(active(), std::vector<std::string>{"greeter/*/2"});
 
   ASSERT_EQ(call(DaemonOp::kKillServer,
-                 {Value::ofString("greeter"), Value::ofString("hello")},
-                 reply),
+                 {Value::ofString("greeter"), Value::ofString("hello")}, reply),
             nullptr)
       << daemon->output();
   EXPECT_TRUE(waitUntilEnded(launched[0]));

@@ -69,8 +69,10 @@ TEST_F(SampleServerTest, LaunchEnvironmentDecidesNamePortAndMarker) {
 
   std::string answer;
   ASSERT_EQ(greet(port, "acct1", "Ada", answer), nullptr);
-  EXPECT_EQ(answer, "Hello, Ada! This is server bank (marker 'acct1', pid " +
-                        std::to_string(server->pid()) + ").");
+  EXPECT_EQ(answer,
+            "Hello, Ada! This is server bank (marker 'acct1', "
+            "launch marker 'acct1', pid " +
+                std::to_string(server->pid()) + ").");
 
   CallReply reply;
   ASSERT_EQ(
@@ -97,10 +99,14 @@ TEST_F(SampleServerTest, NullMarkerAndExtraMarkersAreServed) {
   EXPECT_NE(*port, "0");  // no QV_SERVER_PORT: the system chose one
   std::string answer;
   ASSERT_EQ(greet(*port, "", "", answer), nullptr);
-  EXPECT_EQ(answer, "Hello, stranger! This is server shop (marker '', pid " +
-                        std::to_string(server->pid()) + ").");
+  EXPECT_EQ(answer,
+            "Hello, stranger! This is server shop (marker '', "
+            "launch marker '', pid " +
+                std::to_string(server->pid()) + ").");
   ASSERT_EQ(greet(*port, "hello", "Bo", answer), nullptr);
-  EXPECT_NE(answer.find("Hello, Bo! This is server shop"), std::string::npos);
+  EXPECT_NE(answer.find("Hello, Bo! This is server shop (marker 'hello', "
+                        "launch marker ''"),
+            std::string::npos);
 }
 
 // --- Error paths -----------------------------------------------------------
