@@ -46,7 +46,7 @@ struct Options {
   std::optional<std::string> persistent;  // register under this name
   std::optional<std::string> port;        // QV_SERVER_PORT for a hand start
   std::optional<std::string> daemon_port;
-  std::string daemon_host = "localhost";
+  std::string daemon_host = "127.0.0.1";
   std::vector<std::string> markers;
 };
 
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
   app.add_option("--daemon-port", o.daemon_port,
                  "The daemon's port (default: QV_DAEMON_PORT)");
   app.add_option("--daemon-host", o.daemon_host,
-                 "The daemon's host (default: localhost)");
+                 "The daemon's host (default: 127.0.0.1)");
   app.add_option("--marker", o.markers,
                  "Serve the object under this marker too (repeatable)");
   CLI11_PARSE(app, argc, argv);
