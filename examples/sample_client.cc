@@ -11,6 +11,7 @@
 #include <string>
 
 #include "greeter.h"
+#include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
 
 namespace {
@@ -25,6 +26,7 @@ struct Options {
   std::string server;
   bool ping = false;
   bool environment = false;
+  bool verbose = false;
   std::string name = "world";
 };
 
@@ -35,6 +37,8 @@ int fail(const std::string& what, const CORBA::SystemException& e) {
 }
 
 int run(const Options& o) {
+  // The run time's connection trace lines only with --verbose.
+  talvo::runtimeConfig().setDiagnosticsLevel(o.verbose ? 1 : 0);
   talvo::Orb orb;
   talvo::Target target;
   target.host = o.host;
@@ -81,6 +85,7 @@ int main(int argc, char** argv) {
   app.add_flag("--ping", o.ping, "Only send _QV_PING to the object");
   app.add_flag("--environment", o.environment,
                "Print the launch environment the server read");
+  app.add_flag("--verbose", o.verbose, "Show the run time's trace lines");
   app.add_option("name", o.name, "Who to greet (default: world)");
   CLI11_PARSE(app, argc, argv);
   return run(o);
