@@ -3,8 +3,8 @@
 // QV_DAEMON_PORT, with the daemon's request filter, and the activation
 // objects the daemon's binding operations use: the port allocator (made
 // with the factory, that is by the program's entry), the activator, whose
-// view of the run time is the Orb's channels and pings, and the binding
-// service.
+// view of the run time is the Orb's channels and pings; the daemon runs its
+// binding service on the two.
 //
 // The event loop is the Orb's: eventPending() waits (bounded) for what is
 // ready and serves it; a failure of that pass is kept for processEvent(),
@@ -20,7 +20,6 @@
 #include "activation/activator_hooks.h"
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
-#include "binding/binding_service.h"
 #include "daemon/daemon_core.h"
 #include "imprep/trace.h"
 #include "interface/daemon.h"
@@ -92,12 +91,16 @@ class OrbCore : public DaemonCore {
   explicit OrbCore(PortAllocator& ports) : ports_(ports) {}
 
   ~OrbCore() override {
-    // The daemon is detached before what it points to goes.
-    if (daemon_) daemon_->attachActivation(nullptr, nullptr, nullptr);
+    // No request reaches the daemon once it is being taken down.
+    if (orb_ && daemon_) orb_->withdraw(kDaemonInterface, "");
   }
 
   Status start(const DaemonOptions& options) {
     RuntimeConfig& config = runtimeConfig();
+    orb_ = std::make_unique<Orb>();
+    runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
+    activator_ = std::make_unique<PosixActivator>(*runtime_);
+
     interface::DaemonOptions o;
     o.unregistered_persistent_servers = options.unregistered_persistent_servers;
     o.reap_time = options.reap_time;
@@ -106,20 +109,12 @@ class OrbCore : public DaemonCore {
     o.extra_launch = options.other_name;
     o.config = &config;
     o.trace = imprep::traceStreamSink();
+    o.activator = activator_.get();
+    o.ports = &ports_;
     if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
                                               &daemon_)) {
       return st;
     }
-
-    orb_ = std::make_unique<Orb>();
-    runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
-    activator_ = std::make_unique<PosixActivator>(*runtime_);
-    BindingOptions binding = BindingOptions::fromRuntimeConfig(
-        options.unregistered_persistent_servers);
-    if (binding.daemonUser.empty()) binding.daemonUser = config.userName();
-    binding_ = std::make_unique<BindingService>(
-        daemon_->repository(), *activator_, ports_, std::move(binding));
-    daemon_->attachActivation(activator_.get(), &ports_, binding_.get());
 
     orb_->serve("", interface::makeDaemonInterface(*daemon_));
     orb_->dispatcher().filters().add(
@@ -156,12 +151,12 @@ class OrbCore : public DaemonCore {
 
  private:
   PortAllocator& ports_;
-  // Declared in the order they are made, so that they go in reverse.
-  std::unique_ptr<interface::Daemon> daemon_;
+  // Declared in the order they are made, so that they go in reverse: the
+  // daemon (and its binding service) before the activator it uses.
   std::unique_ptr<Orb> orb_;
   std::unique_ptr<OrbActivationRuntime> runtime_;
   std::unique_ptr<PosixActivator> activator_;
-  std::unique_ptr<BindingService> binding_;
+  std::unique_ptr<interface::Daemon> daemon_;
   std::uint16_t port_ = 0;
   Status pending_;
 };

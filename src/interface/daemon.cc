@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "activation/launch_table.h"
+#include "binding/binding_service.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 
@@ -53,10 +55,27 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
   AccessCheck access(options.protected_mode, user, config.hostName(),
                      options.lookups, options.err, options.trace);
 
-  // Seams, in construction order: forget the latest server-details
-  // requester and persistent-server registrant; create the activator; keep
-  // the extra launch setting (options.extra_launch); hand the checkpoint
-  // the activator and transfer the previous daemon's state.
+  // The binding service (which remembers the latest server-details
+  // requester and persistent-server registrant, none yet) over the
+  // activator given. Seams: keep the extra launch setting
+  // (options.extra_launch); hand the checkpoint the activator and transfer
+  // the previous daemon's state.
+  std::unique_ptr<BindingService> binding;
+  if (options.activator != nullptr && options.ports != nullptr) {
+    BindingOptions b;
+    b.ups = options.unregistered_persistent_servers;
+    b.daemonPort =
+        static_cast<std::uint16_t>(leadingInteger(config.daemonPort()));
+    b.daemonUser = config.userName();
+    b.defaultCode = config.defaultCode() ? config.defaultCode() : "";
+    b.defaultComms = config.defaultComms() ? config.defaultComms() : "";
+    b.tracePrefix = [&config]() -> std::optional<std::string> {
+      if (config.diagnosticsLevel() == 0) return std::nullopt;
+      return config.tracePrefix("talvod");
+    };
+    binding = std::make_unique<BindingService>(*rep, *options.activator,
+                                               *options.ports, std::move(b));
+  }
 
   if (options.protected_mode && config.diagnosticsLevel() != 0) {
     *options.out << config.tracePrefix()
@@ -66,9 +85,11 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
 
   // Seams: register the run time's connection-close handler (given 1) and
   // open handler, install the closedown handler for SIGINT and SIGTERM
-  // again, and trace " l table " with the activator's table.
+  // again, and trace " l table " with the activator's table (its
+  // description is not public yet).
 
   out->reset(new Daemon(std::move(options), std::move(rep), std::move(access)));
+  (*out)->binding_ = std::move(binding);
   return nullptr;
 }
 

@@ -15,11 +15,11 @@
 // (daemon_operations.h) run checkAccess() first. The dispatch glue
 // (daemon_dispatch.h) turns requests into these calls.
 //
-// The operations of binding and activation go to the activator, port
-// allocator and binding service the program attaches (attachActivation);
-// without them, and for the locator's operations, which are not built yet,
-// they answer NO_IMPLEMENT 10200 with the operation's name as detail
-// (daemon_pending.cc).
+// The operations of activation, binding and the locator are in the
+// interface and decode their arguments. Binding and activation operations
+// go to the binding service over the Activator given in the options; without
+// them, and for the locator until it is built, they answer NO_IMPLEMENT
+// 10200 with the operation's name as detail (daemon_pending.cc).
 //
 // Thread safety: none; one thread (the event loop's) calls every method.
 
@@ -76,6 +76,12 @@ struct DaemonOptions {
   // The user the process runs as (empty: the platform's user name); only
   // read in protected mode.
   std::string daemon_user;
+  // The activator (made over the run time) and the port allocator of the
+  // start-up code; not owned, they must outlive the daemon. With both the
+  // daemon runs its binding service on them; without, the binding and
+  // activation operations answer NO_IMPLEMENT.
+  Activator* activator = nullptr;
+  PortAllocator* ports = nullptr;
 };
 
 class Daemon {
@@ -103,20 +109,7 @@ class Daemon {
   // The protected-mode check (access_check.h).
   Status checkAccess(const Caller& caller) const;
 
-  // Gives the daemon the activation objects of the process (not owned:
-  // they must outlive the daemon or be detached by passing nulls first).
-  // The binding service uses the same activator and allocator.
-  void attachActivation(Activator* activator, PortAllocator* ports,
-                        BindingService* binding) {
-    activator_ = activator;
-    ports_ = ports;
-    binding_ = binding;
-  }
-  Activator* activator() const { return activator_; }
-  PortAllocator* ports() const { return ports_; }
-  BindingService* binding() const { return binding_; }
-
-  // ---- Binding (NO_IMPLEMENT until a binding service is attached) -------
+  // ---- Binding (with an activator; else NO_IMPLEMENT) ------------------
   Status getImplementationDetails(const Caller& caller,
                                   std::string_view serverName,
                                   std::string_view markerName,
@@ -155,7 +148,7 @@ class Daemon {
   Status listGroupsInServer(const Caller& caller, std::string_view server,
                             std::vector<std::string>* groupList, bool* ok);
 
-  // ---- Activation (NO_IMPLEMENT until an activator is attached) --------
+  // ---- Activation (options.activator; else NO_IMPLEMENT) ---------------
   Status listActiveServers(const Caller& caller,
                            std::vector<ServerDetails>* servers);
   // Runs the access check first.
@@ -260,11 +253,9 @@ class Daemon {
 
   DaemonOptions options_;
   std::unique_ptr<imprep::ImpRepository> repository_;
+  std::unique_ptr<BindingService> binding_;  // null without an activator
   AccessCheck access_;
   bool legacy_ = false;
-  Activator* activator_ = nullptr;
-  PortAllocator* ports_ = nullptr;
-  BindingService* binding_ = nullptr;
 };
 
 }  // namespace talvo::interface

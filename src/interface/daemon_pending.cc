@@ -1,11 +1,6 @@
-// The operations of binding and activation, handed to the binding service
-// and the activator the program attached, and those of the locator, which
-// is not built yet. An operation whose subsystem is missing answers
-// NO_IMPLEMENT 10200 with its operation's name.
-
-#include <optional>
-#include <string>
-#include <utility>
+// The operations served by other subsystems: binding and activation
+// through the services given at construction, the locator not yet. Without
+// its service an operation answers NO_IMPLEMENT 10200 with its name.
 
 #include "activation/activator.h"
 #include "binding/binding_service.h"
@@ -18,15 +13,14 @@ Status notImplemented(const char* operation) {
   return fail<CORBA::NO_IMPLEMENT>(kMinorNotImplemented, operation);
 }
 
-// A request that arrived over a connection carries its principal and
-// socket; one made inside the daemon (no socket) has neither, and the
-// binding service then acts for the daemon's own user.
+}  // namespace
+
+namespace {
+
 Requester requesterOf(const Caller& caller) {
   Requester r;
-  if (caller.socket >= 0) {
-    r.principal = caller.principal;
-    r.connection = caller.socket;
-  }
+  r.principal = caller.principal;
+  if (caller.socket >= 0) r.connection = caller.socket;
   return r;
 }
 
@@ -37,49 +31,43 @@ Status Daemon::getImplementationDetails(const Caller& caller,
                                         std::string_view markerName,
                                         std::string_view methodName,
                                         ImplementationDetails* out) {
-  if (binding_ == nullptr) return notImplemented("getImplementationDetails");
-  talvo::ImplementationDetails details;
-  if (Status st = binding_->getImplementationDetails(
-          requesterOf(caller), std::string(serverName), std::string(markerName),
-          std::string(methodName), &details)) {
-    return st;
+  if (binding_ == nullptr) {
+    return notImplemented("getImplementationDetails");
   }
-  out->codeProtocol = std::move(details.codeProtocol);
-  out->commsProtocol = std::move(details.commsProtocol);
-  out->commsPort = std::move(details.commsPort);
-  out->activationPolicy = std::move(details.activationPolicy);
-  return nullptr;
+  talvo::ImplementationDetails d;
+  Status st = binding_->getImplementationDetails(
+      requesterOf(caller), std::string(serverName), std::string(markerName),
+      std::string(methodName), &d);
+  if (st == nullptr) {
+    *out = {d.codeProtocol, d.commsProtocol, d.commsPort, d.activationPolicy};
+  }
+  return st;
 }
 
 Status Daemon::getIIOPDetails(const Caller& caller, std::string_view serverName,
                               std::string_view markerName,
                               std::string_view methodName, IiopDetails* out) {
   if (binding_ == nullptr) return notImplemented("getIIOPDetails");
-  talvo::IIOPDetails details;
-  if (Status st = binding_->getIIOPDetails(
-          requesterOf(caller), std::string(serverName), std::string(markerName),
-          std::string(methodName), &details)) {
-    return st;
-  }
-  out->iiopPort = std::move(details.iiopPort);
-  out->activationPolicy = std::move(details.activationPolicy);
-  return nullptr;
+  talvo::IIOPDetails d;
+  Status st = binding_->getIIOPDetails(
+      requesterOf(caller), std::string(serverName), std::string(markerName),
+      std::string(methodName), &d);
+  if (st == nullptr) *out = {d.iiopPort, d.activationPolicy};
+  return st;
 }
 
 Status Daemon::registerPersistentServer(const Caller& caller,
                                         std::string_view serverName,
                                         std::uint32_t serverPid,
                                         PersistentServerDetails* out) {
-  if (binding_ == nullptr) return notImplemented("registerPersistentServer");
-  talvo::PersistentServerDetails details;
-  if (Status st = binding_->registerPersistentServer(
-          requesterOf(caller), std::string(serverName), serverPid, &details)) {
-    return st;
+  if (binding_ == nullptr) {
+    return notImplemented("registerPersistentServer");
   }
-  out->codeProtocol = std::move(details.codeProtocol);
-  out->commsProtocol = std::move(details.commsProtocol);
-  out->commsPort = std::move(details.commsPort);
-  return nullptr;
+  talvo::PersistentServerDetails d;
+  Status st = binding_->registerPersistentServer(
+      requesterOf(caller), std::string(serverName), serverPid, &d);
+  if (st == nullptr) *out = {d.codeProtocol, d.commsProtocol, d.commsPort};
+  return st;
 }
 
 Status Daemon::lookUp(const Caller&, std::string_view, std::uint8_t,
@@ -134,22 +122,18 @@ Status Daemon::listGroupsInServer(const Caller&, std::string_view,
 
 Status Daemon::listActiveServers(const Caller&,
                                  std::vector<ServerDetails>* servers) {
-  if (activator_ == nullptr) return notImplemented("listActiveServers");
-  std::vector<talvo::ServerDetails> live;
-  if (Status st = talvo::listActiveServers(*activator_, &live)) return st;
+  if (options_.activator == nullptr) {
+    return notImplemented("listActiveServers");
+  }
+  std::vector<talvo::ServerDetails> found;
+  if (Status st = talvo::listActiveServers(*options_.activator, &found)) {
+    return st;
+  }
   servers->clear();
-  servers->reserve(live.size());
-  for (talvo::ServerDetails& d : live) {
-    ServerDetails s;
-    s.server = std::move(d.server);
-    s.marker = std::move(d.marker);
-    s.principal = std::move(d.principal);
-    s.code = std::move(d.code);
-    s.comms = std::move(d.comms);
-    s.port = std::move(d.port);
-    s.osSpecific = d.OSspecific;
-    s.status = static_cast<LaunchStatus>(static_cast<std::uint32_t>(d.status));
-    servers->push_back(std::move(s));
+  for (const talvo::ServerDetails& d : found) {
+    servers->push_back({d.server, d.marker, d.principal, d.code, d.comms,
+                        d.port, d.OSspecific,
+                        static_cast<LaunchStatus>(d.status)});
   }
   return nullptr;
 }
@@ -157,9 +141,9 @@ Status Daemon::listActiveServers(const Caller&,
 Status Daemon::killServer(const Caller& caller, std::string_view name,
                           std::string_view marker) {
   if (Status st = checkAccess(caller)) return st;
-  if (activator_ == nullptr) return notImplemented("killServer");
-  return talvo::killServer(*activator_, std::string(name), std::string(marker),
-                           requesterOf(caller).principal);
+  if (options_.activator == nullptr) return notImplemented("killServer");
+  return talvo::killServer(*options_.activator, std::string(name),
+                           std::string(marker), caller.principal);
 }
 
 }  // namespace talvo::interface

@@ -7,7 +7,9 @@
 #ifndef TALVO_TESTS_DAEMON_TALVOD_PROCESS_H_
 #define TALVO_TESTS_DAEMON_TALVOD_PROCESS_H_
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +84,22 @@ inline std::string talvodPath() {
   return (root / "src/daemon/talvod").string();
 }
 
+// A TCP port on the loopback interface that nothing listens on right now.
+inline std::uint16_t freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
 // A settings file holding the Daemon key with `body` as its lines.
 inline std::string daemonRegistry(const std::string& body) {
   return "# test settings\n[SOFTWARE\\Brevan "
@@ -89,9 +108,10 @@ inline std::string daemonRegistry(const std::string& body) {
 }
 
 // talvod running with its standard output and error in files of `dir`.
-// The environment is the test's own with QV_REGISTRY and QV_SERVICE_DIR
-// pointing into `dir`, NOTIFY_SOCKET removed, and `extra` applied (an
-// empty value removes the variable).
+// The environment is the test's own with QV_REGISTRY, QV_SERVICE_DIR and
+// QV_IMP_REP_PATH pointing into `dir`, QV_DAEMON_PORT a free port,
+// NOTIFY_SOCKET removed, and `extra` applied (an empty value removes the
+// variable).
 class Talvod {
  public:
   // With `usr1_pending_at_start`, SIGUSR1 is blocked when the program
@@ -110,6 +130,9 @@ class Talvod {
     env.erase("NOTIFY_SOCKET");
     env["QV_REGISTRY"] = dir.file("registry");
     env["QV_SERVICE_DIR"] = dir.path();
+    env["QV_IMP_REP_PATH"] = dir.file("imprep");
+    std::filesystem::create_directories(dir.file("imprep"));
+    env["QV_DAEMON_PORT"] = std::to_string(freePort());
     for (auto& [name, value] : extra) {
       if (value.empty()) {
         env.erase(name);

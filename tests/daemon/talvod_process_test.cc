@@ -29,7 +29,7 @@ TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("d.ior")));
 
   daemon.signal(SIGUSR1);
-  EXPECT_TRUE(manager.waitFor("STOPPING=1"));
+  EXPECT_TRUE(manager.waitFor("STOPPING=1")) << daemon.err() << daemon.out();
   EXPECT_EQ(daemon.exitCode(), 3);
   EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
   // No temporary file is left beside it.

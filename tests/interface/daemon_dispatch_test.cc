@@ -273,6 +273,55 @@ TEST_F(DaemonDispatchTest, PendingOperationsDecodeAndAnswerNoImplement) {
   }
 }
 
+// The run time as an activator with no server processes sees it.
+class NoRuntime : public ActivationRuntime {
+ public:
+  std::string localHostName() override { return "localhost"; }
+  std::optional<std::int32_t> channelProcessId(const std::string&,
+                                               const std::string&,
+                                               const std::string&) override {
+    return std::nullopt;
+  }
+  Status pingObject(const std::string&, const std::string&,
+                    const std::string&) override {
+    return fail<CORBA::COMM_FAILURE>(10085);
+  }
+  std::optional<std::string> iiopPort() override { return std::nullopt; }
+};
+
+class DaemonWithActivatorTest : public DaemonTest {
+ protected:
+  void SetUp() override {
+    DaemonTest::SetUp();
+    activator_ = &activator;
+    ports_ = &ports;
+    start();
+  }
+  NoRuntime runtime;
+  PosixActivator activator{runtime};
+  PortAllocator ports{nullptr, nullptr};
+};
+
+TEST_F(DaemonWithActivatorTest, BindingAndActivationOperationsAreServed) {
+  Reply list = call("listActiveServers", {});
+  ASSERT_TRUE(list.ok()) << list.name();
+  EXPECT_TRUE(list.args[0].as<Value::List>().empty());
+  EXPECT_EQ(call("killServer", {S("bank"), S("")}).minor(), 10244u);
+  EXPECT_EQ(
+      call("getImplementationDetails", {S("ghost"), S(""), S("")}).minor(),
+      10241u);
+  EXPECT_EQ(call("getIIOPDetails", {S("ghost"), S(""), S("")}).minor(), 10241u);
+  ASSERT_TRUE(
+      call("newSharedServer", {S("bank"), L({"m"}), L({"cmd"}), U(0)}).ok());
+  // No port range is configured: the registration runs out of ports.
+  Reply reg = call("registerPersistentServer", {S("bank"), U(4242)});
+  EXPECT_EQ(reg.name(), "IMP_LIMIT");
+  EXPECT_EQ(reg.minor(), 10061u);
+  // The locator is not built yet.
+  EXPECT_EQ(call("lookUp", {S("svc"), Value::ofOctet(2), S("t")}).name(),
+            "NO_IMPLEMENT");
+}
+
 TEST_F(DaemonDispatchTest, ArgumentsThatDoNotDecodeAreMarshalErrors) {
   protocol::Signature wrong;
   ASSERT_EQ(protocol::parseSignature(

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "activation/port_allocator.h"
+#include "activation/posix_activator.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
@@ -128,6 +130,8 @@ class DaemonTest : public ::testing::Test {
     o.err = &err_;
     o.lookups = lookups_;
     o.trace = [this](std::string_view line) { trace_.emplace_back(line); };
+    o.activator = activator_;
+    o.ports = ports_;
     ASSERT_EQ(Daemon::create(root_.c_str(), o, &daemon_), nullptr);
     registerDaemon(*daemon_, dispatcher_);
     dispatcher_.filters().add(std::make_shared<DaemonFilter>(daemon_.get()));
@@ -191,6 +195,8 @@ class DaemonTest : public ::testing::Test {
   protocol::Dispatcher dispatcher_;
   protocol::PeerInfo peer_;
   std::vector<std::string> trace_;
+  Activator* activator_ = nullptr;
+  PortAllocator* ports_ = nullptr;
 };
 
 }  // namespace talvo::interface

@@ -185,6 +185,9 @@ void Orb::serveRequest(Channel& channel, Peer& peer, ByteView frame) {
     peer.bound = true;
     loop_.traceNewConnection(channel);
   }
+  // The connection's socket is known to the request while it is handled,
+  // for checks that ask who is at the other end.
+  peer.info.socket = channel.socket();
   std::optional<Bytes> reply = dispatcher_.handleRequest(peer.info, frame);
   if (reply) loop_.send(channel, *reply);
 }

@@ -43,22 +43,6 @@ inline Value L(const std::vector<std::string>& v) {
 inline Value U(std::uint32_t v) { return Value::ofULong(v); }
 inline Value B(bool v) { return Value::ofBool(v); }
 
-// A TCP port on the loopback interface that nothing listens on right now.
-inline std::uint16_t freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
 inline bool accepts(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
