@@ -15,11 +15,26 @@ namespace talvo::talvoctl {
 
 // Exit status of a command line that does not parse.
 inline constexpr int kUsageExit = 2;
+// Exit status of `exists` when the record does not exist.
+inline constexpr int kAbsentExit = 3;
 
 // `config`: every configuration variable, its value and its source.
 void addConfigCommands(CLI::App& app);
 // `explain MINOR`: the printed form of a minor code from the catalogue.
 void addExplainCommands(CLI::App& app);
+
+// The commands that call the daemon (daemon_connection.h says how):
+// create-shared, create-unshared, create-per-method, list, show, delete,
+// exists, legacy.
+void addServerCommands(CLI::App& app);
+// add-marker, remove-marker, add-method, remove-method, mkdir, rmdir,
+// chown, grant, revoke.
+void addEditCommands(CLI::App& app);
+// bind, iiop, register, active, kill.
+void addBindingCommands(CLI::App& app);
+// lookup, add-hosts, del-hosts, list-hosts, add-groups, del-groups,
+// list-groups.
+void addLocatorCommands(CLI::App& app);
 
 }  // namespace talvo::talvoctl
 

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "daemon_connection.h"
 
 int main(int argc, char** argv) {
   CLI::App app("Administration tool of the Talvo activation daemon",
@@ -9,6 +10,11 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   talvo::talvoctl::addConfigCommands(app);
   talvo::talvoctl::addExplainCommands(app);
+  talvo::talvoctl::addDaemonOptions(app);
+  talvo::talvoctl::addServerCommands(app);
+  talvo::talvoctl::addEditCommands(app);
+  talvo::talvoctl::addBindingCommands(app);
+  talvo::talvoctl::addLocatorCommands(app);
 
   try {
     app.parse(argc, argv);

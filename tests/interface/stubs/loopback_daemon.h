@@ -1,0 +1,197 @@
+// A daemon object on a fresh temporary repository, served by a broker run
+// time on a loopback port from a thread of the test. Stopped and removed
+// (thread joined, folder deleted) when the object goes away.
+#ifndef TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_
+#define TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "activation/port_allocator.h"
+#include "activation/posix_activator.h"
+#include "interface/daemon.h"
+#include "interface/daemon_dispatch.h"
+#include "interface/daemon_filter.h"
+#include "interface/daemon_operations.h"
+#include "runtime/config/config_chain.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/orb/orb.h"
+
+namespace talvo::testing {
+
+// Configuration values from a map only.
+class FixedConfig : public ConfigHandler {
+ public:
+  explicit FixedConfig(std::map<std::string, std::string> values)
+      : values_(std::move(values)) {}
+  std::optional<std::string> lookup(const std::string& name) override {
+    auto it = values_.find(name);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+// No trace output, one connect attempt, no sleeping.
+class QuietTransport : public TransportContext {
+ public:
+  int diagnosticsLevel() override { return 0; }
+  void trace(std::string_view, bool) override {}
+  std::optional<std::string> connectAttempts() override { return "1"; }
+  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
+  void sleep(std::chrono::milliseconds) override {}
+};
+
+// The run time as the activator sees it: every server of `alive_pid` has an
+// open channel from that process, and every object answers a ping.
+class FakeActivationRuntime : public ActivationRuntime {
+ public:
+  std::string localHostName() override { return "localhost"; }
+  std::optional<std::int32_t> channelProcessId(const std::string&,
+                                               const std::string&,
+                                               const std::string&) override {
+    if (alive_pid == 0) return std::nullopt;
+    return alive_pid;
+  }
+  Status pingObject(const std::string&, const std::string&,
+                    const std::string&) override {
+    return nullptr;
+  }
+  std::optional<std::string> iiopPort() override { return std::nullopt; }
+
+  std::atomic<std::int32_t> alive_pid{0};
+};
+
+// Serves `marker` (answering "_QV_PING") on a port from a thread.
+class PingServer {
+ public:
+  PingServer(const std::string& port, const std::string& marker) {
+    chain_.add("map", std::make_unique<FixedConfig>(
+                          std::map<std::string, std::string>{}));
+    config_ = std::make_unique<RuntimeConfig>(chain_);
+    OrbOptions o;
+    o.context = &context_;
+    o.config = config_.get();
+    orb_ = std::make_unique<Orb>(o);
+    orb_->serve(marker, std::make_shared<protocol::Interface>("Sample"));
+    if (orb_->listen(port) != nullptr) throw std::runtime_error("listen");
+    thread_ = std::thread([this] {
+      while (!stop_) orb_->runOnce(20);
+    });
+  }
+  ~PingServer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  ConfigChain chain_;
+  std::unique_ptr<RuntimeConfig> config_;
+  QuietTransport context_;
+  std::unique_ptr<Orb> orb_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class LoopbackDaemon {
+ public:
+  // With `activation`, the binding and activation operations run over an
+  // activator on FakeActivationRuntime and a one-port allocator at
+  // `port_base`.
+  explicit LoopbackDaemon(bool activation = false,
+                          std::uint16_t port_base = 0) {
+    std::string tmpl =
+        (std::filesystem::temp_directory_path() / "talvo_stubs_XXXXXX")
+            .string();
+    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    base_ = tmpl;
+    std::filesystem::create_directory(base_ + "/rep");
+    chain_.add("map",
+               std::make_unique<FixedConfig>(std::map<std::string, std::string>{
+                   {"QV_DAEMON_PORT", "7591"}}));
+    config_ = std::make_unique<RuntimeConfig>(chain_);
+    interface::DaemonOptions o;
+    o.config = config_.get();
+    o.out = &out_;
+    o.err = &err_;
+    if (activation) {
+      activator_ = std::make_unique<PosixActivator>(runtime_);
+      const std::string base = std::to_string(port_base);
+      ports_ = std::make_unique<PortAllocator>(base.c_str(), "1");
+      o.activator = activator_.get();
+      o.ports = ports_.get();
+    }
+    const std::string root = base_ + "/rep";
+    if (interface::Daemon::create(root.c_str(), o, &daemon_) != nullptr) {
+      throw std::runtime_error("daemon");
+    }
+    OrbOptions so;
+    so.context = &context_;
+    so.config = config_.get();
+    orb_ = std::make_unique<Orb>(so);
+    orb_->serve("", interface::makeDaemonInterface(*daemon_));
+    orb_->dispatcher().filters().add(
+        std::make_shared<interface::DaemonFilter>(daemon_.get()));
+    if (orb_->listen("0", &port_) != nullptr) {
+      throw std::runtime_error("listen");
+    }
+    thread_ = std::thread([this] {
+      while (!stop_) orb_->runOnce(20);
+    });
+  }
+  ~LoopbackDaemon() {
+    stop_ = true;
+    thread_.join();
+    orb_.reset();
+    daemon_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(base_, ignored);
+  }
+  LoopbackDaemon(const LoopbackDaemon&) = delete;
+  LoopbackDaemon& operator=(const LoopbackDaemon&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // The folder of the test (the repository is its "rep").
+  const std::string& base() const { return base_; }
+  FakeActivationRuntime& runtime() { return runtime_; }
+  // The daemon object at the loopback port.
+  Target target() const {
+    Target t;
+    t.host = "127.0.0.1";
+    t.port = std::to_string(port_);
+    t.ref = protocol::ObjectRef("localhost", "QV_daemon", "", "", "IR",
+                                std::string(interface::kDaemonInterfaceName));
+    return t;
+  }
+
+ private:
+  std::string base_;
+  ConfigChain chain_;
+  std::unique_ptr<RuntimeConfig> config_;
+  std::ostringstream out_, err_;
+  QuietTransport context_;
+  FakeActivationRuntime runtime_;
+  std::unique_ptr<Activator> activator_;
+  std::unique_ptr<PortAllocator> ports_;
+  std::unique_ptr<interface::Daemon> daemon_;
+  std::unique_ptr<Orb> orb_;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace talvo::testing
+
+#endif  // TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_

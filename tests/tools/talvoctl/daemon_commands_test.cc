@@ -1,0 +1,384 @@
+// The daemon commands of the built talvoctl against a daemon object served
+// over loopback by the test: output, --json parsed back, exceptions on
+// standard error in their printed form, exit statuses.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "../../interface/stubs/loopback_daemon.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string talvoctlPath() {
+  const char* root = std::getenv("TALVO_TEST_BIN");
+  return std::string(root ? root : ".") + "/tools/talvoctl/talvoctl";
+}
+
+class DaemonCommandsTest : public ::testing::Test {
+ protected:
+  DaemonCommandsTest() {
+    const std::string dir = daemon_.base();
+    std::ofstream(dir + "/errors")
+        << "catalogue for the test\n"
+           "10200\tNo implementation available\n"
+           "10240\tOperation refused\n"
+           "10241\tThere is no server %s in the implementation repository.\n"
+           "10620\tNo configuration value\n"
+           "10621\tThe variable %s has no value.\n";
+    env_ = {{"QV_ERRORS", dir + "/errors"},
+            {"QV_REGISTRY", dir + "/registry"},
+            {"QV_CONFIG_PATH", dir},
+            {"QV_DAEMON_PORT", std::to_string(daemon_.port())}};
+  }
+
+  // Runs talvoctl with exactly env_; standard error goes through a file in
+  // the test's folder.
+  Result run(const std::string& args) {
+    const std::string err_file = daemon_.base() + "/stderr";
+    std::string cmd = "env -i";
+    for (const auto& [k, v] : env_) cmd += " " + quote(k + "=" + v);
+    cmd += " " + quote(talvoctlPath()) + " " + args + " 2>" + quote(err_file);
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::ifstream in(err_file);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    std::remove(err_file.c_str());
+    return r;
+  }
+  nlohmann::json json(const std::string& args) {
+    Result r = run(args + " --json");
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+  }
+  void ok(const std::string& args) {
+    Result r = run(args);
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.out << r.err;
+  }
+
+  talvo::testing::LoopbackDaemon daemon_;
+  std::map<std::string, std::string> env_;
+};
+
+// ---- Round trips
+// --------------------------------------------------------------
+
+TEST_F(DaemonCommandsTest, CreateShowListAndDelete) {
+  ok("create-shared bank -m m1 -c 'srv -a' -m m2 -c 'srv -b' --flags 1");
+  ok("create-shared rr -m '*' -c rr --servers 3 --server-port 4100");
+  ok("create-unshared solo -m x -c solo --flags 2");
+  ok("create-per-method pm -M op1 -c a -M op2 -c b");
+
+  nlohmann::json bank = json("show bank");
+  EXPECT_EQ(bank["activationPolicy"], "shared");
+  EXPECT_EQ(bank["modeFlags"], 1);
+  EXPECT_EQ(bank["markers"], nlohmann::json({"m1", "m2"}));
+  EXPECT_EQ(bank["commands"], nlohmann::json({"srv -a", "srv -b"}));
+  nlohmann::json rr = json("show rr");
+  EXPECT_EQ(rr["nservers"], 3);
+  EXPECT_EQ(rr["port"], 4100);
+  EXPECT_EQ(json("show rr --basic")["nservers"], 0);
+  EXPECT_EQ(json("show solo")["activationPolicy"], "unshared");
+  auto methods = json("show pm")["methods"].get<std::vector<std::string>>();
+  std::sort(methods.begin(), methods.end());
+  EXPECT_EQ(methods, (std::vector<std::string>{"op1", "op2"}));
+
+  // The readable form: a table with a row per marker.
+  Result shown = run("show bank");
+  ASSERT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("policy"), std::string::npos);
+  EXPECT_NE(shown.out.find("m2  "), std::string::npos);
+  EXPECT_NE(shown.out.find("srv -b"), std::string::npos);
+
+  nlohmann::json names = json("list");
+  std::vector<std::string> sorted = names.get<std::vector<std::string>>();
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::string>{"bank", "pm", "rr", "solo"}));
+
+  Result yes = run("exists bank");
+  EXPECT_EQ(yes.status, 0);
+  EXPECT_EQ(yes.out, "yes\n");
+  ok("delete bank");
+  Result no = run("exists bank");
+  EXPECT_EQ(no.status, 3);
+  EXPECT_EQ(no.out, "no\n");
+}
+
+TEST_F(DaemonCommandsTest, EditMarkersMethodsDirectoriesAndRights) {
+  ok("create-shared s -m a -c 'cmd a'");
+  ok("add-marker s b 'cmd b'");
+  ok("add-marker s h 'cmd h' --shared");
+  EXPECT_EQ(run("add-marker s u 'cmd u' --unshared").status, 1);
+  EXPECT_EQ(json("show s")["markers"].size(), 3u);
+  ok("remove-marker s b");
+  ok("remove-marker s h --shared");
+  EXPECT_EQ(json("show s")["markers"], nlohmann::json({"a"}));
+  ok("create-unshared u -m a -c 'cmd a'");
+  ok("add-marker u x 'cmd x' --unshared");
+  ok("remove-marker u x --unshared");
+  EXPECT_EQ(json("show u")["markers"], nlohmann::json({"a"}));
+
+  ok("create-per-method pm -M op -c x");
+  ok("add-method pm op2 y");
+  ok("remove-method pm op");
+  EXPECT_EQ(json("show pm")["methods"], nlohmann::json({"op2"}));
+
+  ok("grant invoke carol s");
+  ok("grant launch dave s");
+  nlohmann::json s = json("show s");
+  EXPECT_NE(s["invokeList"].get<std::string>().find("carol"),
+            std::string::npos);
+  EXPECT_NE(s["launchList"].get<std::string>().find("dave"), std::string::npos);
+  ok("revoke invoke carol s");
+  ok("revoke launch dave s");
+  EXPECT_EQ(json("show s")["invokeList"].get<std::string>().find("carol"),
+            std::string::npos);
+
+  ok("mkdir d");
+  ok("create-shared d/inner -m m -c c");
+  EXPECT_EQ(json("list d"), nlohmann::json({"inner"}));
+  for (const char* right : {"invoke", "launch", "dir"}) {
+    ok(std::string("grant ") + right + " frank d --dir");
+    ok(std::string("revoke ") + right + " frank d --dir");
+  }
+  ok("rmdir d --recursive");
+  auto top = json("list").get<std::vector<std::string>>();
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"pm", "s", "u"}));
+  ok("mkdir e");
+  ok("chown grace e --dir");
+  ok("chown erin s");
+  EXPECT_EQ(json("show s")["owner"], "erin");
+}
+
+TEST_F(DaemonCommandsTest, LegacyModeAndTheDefaultPort) {
+  ok("legacy on");
+  ok("create-shared old -m m -c c");
+  ok("legacy off");
+  // Without QV_DAEMON_PORT, --port says where the daemon is.
+  env_.erase("QV_DAEMON_PORT");
+  ok("create-shared new -m m -c c --port " + std::to_string(daemon_.port()));
+  ok("--port " + std::to_string(daemon_.port()) + " exists new");
+  env_["QV_DAEMON_PORT"] = std::to_string(daemon_.port());
+  EXPECT_EQ(json("show old")["codeProtocol"], "xdr");
+  EXPECT_EQ(json("show new")["codeProtocol"], "cdr");
+}
+
+// ---- Error paths
+// --------------------------------------------------------------
+
+TEST_F(DaemonCommandsTest, ExceptionsArePrintedAndExitOne) {
+  Result r = run("delete ghost");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "talvoctl: deleteServer failed: CORBA::BAD_OPERATION\n"
+            "10241-- Operation refused\n"
+            "  - There is no server ghost in the implementation repository.\n"
+            "  [Completion status : COMPLETED_NO]\n");
+
+  for (const char* cmd :
+       {"lookup svc", "add-hosts s h1 h2", "add-hosts g h --group",
+        "del-hosts s h", "del-hosts g h --group", "list-hosts s",
+        "list-hosts g --group --json", "add-groups s g", "del-groups s g",
+        "list-groups s"}) {
+    Result pending = run(cmd);
+    EXPECT_EQ(pending.status, 1) << cmd;
+    EXPECT_NE(pending.err.find("CORBA::NO_IMPLEMENT\n10200-- No implementation "
+                               "available\n"),
+              std::string::npos)
+        << cmd << "\n"
+        << pending.err;
+  }
+  // The activation commands fail for a server that does not exist, today
+  // with NO_IMPLEMENT.
+  for (const char* cmd : {"bind ghost", "bind ghost m --ping", "iiop ghost",
+                          "kill ghost", "register ghost 1"}) {
+    EXPECT_EQ(run(cmd).status, 1) << cmd;
+  }
+  Result active = run("active --json");
+  if (active.status == 0) {
+    EXPECT_EQ(nlohmann::json::parse(active.out), nlohmann::json::array());
+  } else {
+    EXPECT_EQ(active.status, 1);
+  }
+}
+
+TEST_F(DaemonCommandsTest, VerboseWritesTraceLinesToStandardError) {
+  Result quiet = run("list");
+  EXPECT_EQ(quiet.err, "");
+  Result loud = run("-v list --json");
+  ASSERT_EQ(loud.status, 0);
+  EXPECT_NE(loud.err.find("New Connection"), std::string::npos) << loud.err;
+  EXPECT_EQ(nlohmann::json::parse(loud.out), nlohmann::json::array());
+}
+
+TEST_F(DaemonCommandsTest, NoDaemonPortIsNoConfigValue) {
+  env_.erase("QV_DAEMON_PORT");
+  Result r = run("list");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("CORBA::NO_CONFIG_VALUE\n10621-- No configuration "
+                       "value\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(DaemonCommandsTest, BadCommandLinesExitTwo) {
+  for (const char* cmd :
+       {"", "frobnicate", "show", "create-shared", "legacy maybe",
+        "grant write u s", "grant dir u s", "lookup svc --hops 300",
+        "register s notapid", "create-shared s --flags -1",
+        "add-marker s m c --shared --unshared", "list --port 0"}) {
+    Result r = run(cmd);
+    EXPECT_EQ(r.status, 2) << "'" << cmd << "'\n" << r.err;
+  }
+}
+
+TEST_F(DaemonCommandsTest, HelpNamesEveryCommand) {
+  Result r = run("--help");
+  ASSERT_EQ(r.status, 0);
+  for (const char* cmd : {"create-shared",
+                          "create-unshared",
+                          "create-per-method",
+                          "list",
+                          "show",
+                          "delete",
+                          "exists",
+                          "legacy",
+                          "add-marker",
+                          "remove-marker",
+                          "add-method",
+                          "remove-method",
+                          "mkdir",
+                          "rmdir",
+                          "chown",
+                          "grant",
+                          "revoke",
+                          "bind",
+                          "iiop",
+                          "register",
+                          "active",
+                          "kill",
+                          "lookup",
+                          "add-hosts",
+                          "del-hosts",
+                          "list-hosts",
+                          "add-groups",
+                          "del-groups",
+                          "list-groups"}) {
+    EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos)
+        << cmd;
+    EXPECT_EQ(run(std::string(cmd) + " --help").status, 0) << cmd;
+  }
+}
+
+// ---- The activation road (an activator over a fake run time)
+// -----------------
+
+class ActivationCommandsTest : public DaemonCommandsTest {
+ protected:
+  ActivationCommandsTest() : base_port_(freePort()), active_(true, base_port_) {
+    env_["QV_DAEMON_PORT"] = std::to_string(active_.port());
+    env_["QV_CONNECT_ATTEMPTS"] = "1";  // a refused ping fails at once
+  }
+  ~ActivationCommandsTest() override {
+    if (child_ > 0) {
+      ::kill(child_, SIGKILL);
+      ::waitpid(child_, nullptr, 0);
+    }
+  }
+  static std::uint16_t freePort() {
+    talvo::testing::LoopbackDaemon probe;  // its port is free once it is gone
+    return static_cast<std::uint16_t>(probe.port() == 65535 ? 65000
+                                                            : probe.port());
+  }
+  // Starts a process that stands for a server started by hand.
+  pid_t startChild() {
+    char arg0[] = "sleep";
+    char arg1[] = "60";
+    char* argv[] = {arg0, arg1, nullptr};
+    char* envp[] = {nullptr};
+    EXPECT_EQ(::posix_spawnp(&child_, "sleep", nullptr, nullptr, argv, envp),
+              0);
+    return child_;
+  }
+  // True when the child ended within two seconds (and reaps it).
+  bool childEnded() {
+    for (int i = 0; i < 200; ++i) {
+      if (::waitpid(child_, nullptr, WNOHANG) == child_) {
+        child_ = 0;
+        return true;
+      }
+      ::usleep(10000);
+    }
+    return false;
+  }
+
+  std::uint16_t base_port_;
+  talvo::testing::LoopbackDaemon active_;
+  pid_t child_ = 0;
+};
+
+TEST_F(ActivationCommandsTest, RegisterListBindPingAndKill) {
+  const std::string port = std::to_string(base_port_);
+  pid_t pid = startChild();
+  active_.runtime().alive_pid = pid;
+  ok("create-shared bank -m m -c 'bank-server'");
+  Result reg = run("register bank " + std::to_string(pid));
+  ASSERT_EQ(reg.status, 0) << reg.err;
+  EXPECT_NE(reg.out.find(port), std::string::npos) << reg.out;
+
+  nlohmann::json active = json("active");
+  ASSERT_EQ(active.size(), 1u) << active.dump();
+  EXPECT_EQ(active[0]["server"], "bank");
+  EXPECT_EQ(active[0]["port"], port);
+  EXPECT_EQ(active[0]["pid"], pid);
+  EXPECT_EQ(active[0]["status"], "manualLaunch");
+  Result table = run("active");
+  EXPECT_EQ(table.out.rfind("SERVER  ", 0), 0u) << table.out;
+
+  EXPECT_EQ(json("bind bank m")["commsPort"], port);
+  // Nothing listens at the port yet: the ping fails.
+  Result unreachable = run("bind bank m --ping");
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(unreachable.err.find("COMM_FAILURE"), std::string::npos);
+  {
+    talvo::testing::PingServer server(port, "m");
+    Result bound = run("bind bank m --ping");
+    EXPECT_EQ(bound.status, 0) << bound.err;
+    EXPECT_NE(bound.out.find("ping: ok"), std::string::npos) << bound.out;
+  }
+
+  ok("kill bank m");
+  EXPECT_TRUE(childEnded());
+  active_.runtime().alive_pid = 0;
+  EXPECT_EQ(json("active"), nlohmann::json::array());
+}
+
+}  // namespace

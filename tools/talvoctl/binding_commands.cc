@@ -1,0 +1,161 @@
+// Commands of binding and activation: bind, iiop, register, active, kill.
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "daemon_connection.h"
+
+namespace talvo::talvoctl {
+namespace {
+
+using interface::DaemonClient;
+
+struct BindArgs {
+  std::string server;
+  std::string marker;
+  std::string method;
+  bool ping = false;
+  bool json = false;
+};
+
+const char* statusName(interface::LaunchStatus s) {
+  switch (s) {
+    case interface::LaunchStatus::kInActive:
+      return "inActive";
+    case interface::LaunchStatus::kManualLaunch:
+      return "manualLaunch";
+    case interface::LaunchStatus::kAutomaticLaunch:
+      return "automaticLaunch";
+  }
+  return "unknown";
+}
+
+void addBindOptions(CLI::App* cmd, BindArgs& a) {
+  cmd->add_option("SERVER", a.server, "Server name")->required();
+  cmd->add_option("MARKER", a.marker, "Marker (default: any)");
+  cmd->add_option("--method", a.method, "Method (per-method servers)");
+  cmd->add_flag("--json", a.json, "Print JSON");
+}
+
+}  // namespace
+
+void addBindingCommands(CLI::App& app) {
+  {
+    auto a = std::make_shared<BindArgs>();
+    auto* cmd = app.add_subcommand(
+        "bind", "Ask the daemon for a server's port, starting it if needed");
+    addBindOptions(cmd, *a);
+    cmd->add_flag("--ping", a->ping, "Then ping the object at that port");
+    cmd->callback([a] {
+      withDaemon([&](DaemonClient& c, Orb& orb) {
+        interface::ImplementationDetails d;
+        check("getImplementationDetails",
+              c.getImplementationDetails(a->server, a->marker, a->method, &d));
+        if (a->json) {
+          printJson({{"codeProtocol", d.codeProtocol},
+                     {"commsProtocol", d.commsProtocol},
+                     {"commsPort", d.commsPort},
+                     {"activationPolicy", d.activationPolicy}});
+        } else {
+          printTable({"PORT", "COMMS", "CODE", "POLICY"},
+                     {{d.commsPort, d.commsProtocol, d.codeProtocol,
+                       d.activationPolicy}});
+        }
+        if (a->ping) {
+          Target object;
+          check("_QV_PING", orb.bind(a->marker, a->server, c.target().host,
+                                     d.commsPort, object));
+          if (!a->json) std::cout << "ping: ok" << std::endl;
+        }
+      });
+    });
+  }
+  {
+    auto a = std::make_shared<BindArgs>();
+    auto* cmd =
+        app.add_subcommand("iiop", "Ask the daemon for a server's IIOP port");
+    addBindOptions(cmd, *a);
+    cmd->callback([a] {
+      withDaemon([&](DaemonClient& c, Orb&) {
+        interface::IiopDetails d;
+        check("getIIOPDetails",
+              c.getIIOPDetails(a->server, a->marker, a->method, &d));
+        if (a->json) {
+          return printJson({{"iiopPort", d.iiopPort},
+                            {"activationPolicy", d.activationPolicy}});
+        }
+        printTable({"IIOP PORT", "POLICY"}, {{d.iiopPort, d.activationPolicy}});
+      });
+    });
+  }
+  {
+    struct Args {
+      std::string server;
+      std::uint32_t pid = 0;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = app.add_subcommand(
+        "register", "Register a running process as a persistent server");
+    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("PID", a->pid, "Its process id")->required();
+    cmd->callback([a] {
+      withDaemon([&](DaemonClient& c, Orb&) {
+        interface::PersistentServerDetails d;
+        check("registerPersistentServer",
+              c.registerPersistentServer(a->server, a->pid, &d));
+        printTable({"PORT", "COMMS", "CODE"},
+                   {{d.commsPort, d.commsProtocol, d.codeProtocol}});
+      });
+    });
+  }
+  {
+    auto json = std::make_shared<bool>(false);
+    auto* cmd = app.add_subcommand("active", "List the running servers");
+    cmd->add_flag("--json", *json, "Print JSON");
+    cmd->callback([json] {
+      withDaemon([&](DaemonClient& c, Orb&) {
+        std::vector<interface::ServerDetails> servers;
+        check("listActiveServers", c.listActiveServers(&servers));
+        if (*json) {
+          nlohmann::json out = nlohmann::json::array();
+          for (const auto& s : servers) {
+            out.push_back({{"server", s.server},
+                           {"marker", s.marker},
+                           {"principal", s.principal},
+                           {"code", s.code},
+                           {"comms", s.comms},
+                           {"port", s.port},
+                           {"pid", s.osSpecific},
+                           {"status", statusName(s.status)}});
+          }
+          return printJson(out);
+        }
+        std::vector<std::vector<std::string>> rows;
+        for (const auto& s : servers) {
+          rows.push_back({s.server, s.marker, s.principal, s.port,
+                          std::to_string(s.osSpecific), statusName(s.status),
+                          s.comms, s.code});
+        }
+        printTable({"SERVER", "MARKER", "PRINCIPAL", "PORT", "PID", "STATUS",
+                    "COMMS", "CODE"},
+                   rows);
+      });
+    });
+  }
+  {
+    struct Args {
+      std::string server, marker;
+    };
+    auto a = std::make_shared<Args>();
+    auto* cmd = app.add_subcommand("kill", "Stop a running server");
+    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("MARKER", a->marker, "Marker (default: any)");
+    cmd->callback([a] {
+      withDaemon([&](DaemonClient& c, Orb&) {
+        check("killServer", c.killServer(a->server, a->marker));
+      });
+    });
+  }
+}
+
+}  // namespace talvo::talvoctl
