@@ -1,0 +1,230 @@
+// The walk-through of examples/README.md against the real talvod: register
+// the sample server, let the daemon launch it on a binding request, call
+// greet on the answered port, see it listed, kill it; and the persistent
+// variant, registered by the sample server itself.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "greeter.h"
+#include "interface/daemon_operations.h"
+#include "sample_process.h"
+
+namespace talvo::examples::testing {
+namespace {
+
+using interface::DaemonOp;
+using protocol::Value;
+
+// True while a process of that id exists and has not ended (a zombie
+// waiting for its parent counts as ended).
+bool processRuns(std::uint32_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(stat, text)) return false;
+  auto close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() &&
+         text[close + 2] != 'Z' && text[close + 2] != 'X';
+}
+
+bool waitUntilEnded(std::uint32_t pid) {
+  for (int i = 0; i < 250 && processRuns(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !processRuns(pid);
+}
+
+class SampleDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdir((dir.path() + "/imprep").c_str(), 0700);
+    std::ofstream registry(dir.path() + "/registry");
+    registry << "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon]\n"
+             << "TraceLevel=1\nUPS=yes\nPriority=3\nLog=no\n";
+    registry.close();
+    env = isolatedEnvironment(dir.path());
+    env["QV_REGISTRY"] = dir.path() + "/registry";
+    env["QV_IMP_REP_PATH"] = dir.path() + "/imprep";
+    env["QV_DAEMON_PORT"] = std::to_string(freePort());
+    env["QV_DAEMON_SERVER_BASE"] = std::to_string(freePort());
+    env["QV_DAEMON_SERVER_RANGE"] = "20";
+    config = std::make_unique<MapConfig>(std::map<std::string, std::string>{
+        {"QV_DAEMON_PORT", env["QV_DAEMON_PORT"]}});
+    client = std::make_unique<Orb>(testOrbOptions(context, *config));
+    daemon = std::make_unique<ChildProcess>(
+        dir.path(), builtProgram("src/daemon/talvod"),
+        std::vector<std::string>{"-f"}, env);
+    // Ready once it accepts a call.
+    for (int i = 0; i < 250; ++i) {
+      CallReply reply;
+      if (call(DaemonOp::kListActiveServers, {Value()}, reply) == nullptr) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    FAIL() << "talvod does not answer\n"
+           << daemon->output() << daemon->errors();
+  }
+
+  void TearDown() override {
+    // Servers the daemon launched are not its to end when it stops: end
+    // its children first.
+    if (!daemon) return;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream stat(entry.path() / "stat");
+      std::string text;
+      if (!std::getline(stat, text)) continue;
+      auto close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(text.substr(close + 2));
+      char state = 0;
+      pid_t parent = 0;
+      rest >> state >> parent;
+      if (parent == daemon->pid()) kill(std::stoi(name), SIGKILL);
+    }
+  }
+
+  Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
+    Target daemon_target;
+    if (Status st = client->daemonTarget("127.0.0.1", daemon_target)) {
+      return st;
+    }
+    return client->call(daemon_target, interface::daemonOperation(op).signature,
+                        std::move(args), reply);
+  }
+
+  // Asks the daemon for the port of `server`'s object `marker`.
+  Status bind(const std::string& server, const std::string& marker,
+              std::string& port) {
+    CallReply reply;
+    Value out = Value::ofString("");
+    if (Status st = call(DaemonOp::kGetImplementationDetails,
+                         {Value::ofString(server), Value::ofString(marker),
+                          Value::ofString(""), out, out, out, out},
+                         reply)) {
+      return st;
+    }
+    port = reply.args.at(5).text();
+    return nullptr;
+  }
+
+  // greet on 127.0.0.1:`port`; remembers the answering process.
+  std::string greet(const std::string& port, const std::string& marker) {
+    CallReply reply;
+    Status st = client->call(greeterAt(port, marker), kGreetSignature,
+                             {Value::ofString("Ada")}, reply);
+    EXPECT_EQ(st, nullptr) << (st ? describe(*st) : "");
+    if (st) return "";
+    std::string text = reply.result.text();
+    auto at = text.find("pid ");
+    if (at != std::string::npos) {
+      launched.push_back(std::stoul(text.substr(at + 4)));
+    }
+    return text;
+  }
+
+  // The active servers as "server/marker/status" texts.
+  std::vector<std::string> active() {
+    CallReply reply;
+    std::vector<std::string> out;
+    Status st = call(DaemonOp::kListActiveServers, {Value()}, reply);
+    EXPECT_EQ(st, nullptr);
+    if (st) return out;
+    for (const Value& d : reply.args.at(0).as<Value::List>()) {
+      const auto& f = d.as<Value::List>();
+      out.push_back(f.at(0).text() + "/" + f.at(1).text() + "/" +
+                    std::to_string(f.at(7).as<std::uint32_t>()));
+    }
+    return out;
+  }
+
+  TempDir dir;
+  std::map<std::string, std::string> env;
+  std::unique_ptr<ChildProcess> daemon;
+  QuietContext context;
+  std::unique_ptr<MapConfig> config;
+  std::unique_ptr<Orb> client;
+  std::vector<std::uint32_t> launched;
+};
+
+TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
+  CallReply reply;
+  ASSERT_EQ(
+      call(DaemonOp::kNewSharedServer,
+           {Value::ofString("greeter"), Value::ofStrings({"*"}),
+            Value::ofStrings({builtProgram("examples/talvo_sample_server") +
+                              " --marker hello"}),
+            Value::ofULong(0)},
+           reply),
+      nullptr);
+
+  std::string port;
+  ASSERT_EQ(bind("greeter", "hello", port), nullptr) << daemon->output();
+  std::string answer;
+  // The daemon does not wait for the server to come up.
+  for (int i = 0; i < 100 && answer.empty(); ++i) {
+    CallReply r;
+    if (client->call(greeterAt(port, "hello"), kGreetSignature,
+                     {Value::ofString("Ada")}, r) == nullptr) {
+      answer = greet(port, "hello");
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ASSERT_NE(answer.find("Hello, Ada! This is server greeter (marker 'hello', "
+                        "launch marker '*'"),
+            std::string::npos)
+      << answer << daemon->output();
+  ASSERT_EQ(launched.size(), 1u);
+
+  // A second binding finds the running process.
+  std::string again;
+  ASSERT_EQ(bind("greeter", "hello", again), nullptr);
+  EXPECT_EQ(again, port);
+  EXPECT_EQ(active(), std::vector<std::string>{"greeter/*/2"});
+
+  ASSERT_EQ(call(DaemonOp::kKillServer,
+                 {Value::ofString("greeter"), Value::ofString("hello")}, reply),
+            nullptr)
+      << daemon->output();
+  EXPECT_TRUE(waitUntilEnded(launched[0]));
+  EXPECT_TRUE(active().empty());
+}
+
+TEST_F(SampleDaemonTest, PersistentServerIsFoundWithoutLaunch) {
+  auto env_server = isolatedEnvironment(dir.path());
+  env_server["QV_DAEMON_PORT"] = env["QV_DAEMON_PORT"];
+  ChildProcess server(dir.path(), builtProgram("examples/talvo_sample_server"),
+                      {"--persistent", "ledger", "--daemon-host", "127.0.0.1",
+                       "--marker", "hello"},
+                      env_server);
+  auto port = server.announcedPort();
+  ASSERT_TRUE(port) << server.errors() << daemon->output();
+
+  std::string bound;
+  ASSERT_EQ(bind("ledger", "hello", bound), nullptr) << daemon->output();
+  EXPECT_EQ(bound, *port);
+  EXPECT_NE(greet(bound, "hello").find("server ledger"), std::string::npos);
+  EXPECT_EQ(active(), std::vector<std::string>{"ledger/*/1"});
+
+  // A second registration of the same name is refused while it lives.
+  ChildProcess twin(dir.path(), builtProgram("examples/talvo_sample_server"),
+                    {"--persistent", "ledger", "--daemon-host", "127.0.0.1"},
+                    env_server);
+  auto status = twin.wait(std::chrono::seconds(10));
+  ASSERT_TRUE(status);
+  EXPECT_NE(twin.errors().find("BAD_OPERATION minor 10243"), std::string::npos)
+      << twin.errors();
+}
+
+}  // namespace
+}  // namespace talvo::examples::testing
