@@ -224,6 +224,8 @@ TEST_F(DaemonServiceDeathTest, StartUpFailuresShowAMessageAndExitOne) {
       // The environment is printed on standard output instead.
       {"", [](FakeFactory& f) { f.ready_fails = true; }, ""},
   };
+  // The children work in this test's folder, so none is left behind.
+  ::setenv(testing::TempDir::kChildDirVariable, dir_.path().c_str(), 1);
   for (const Case& c : cases) {
     settings(c.settings);
     Record record;
@@ -232,6 +234,7 @@ TEST_F(DaemonServiceDeathTest, StartUpFailuresShowAMessageAndExitOne) {
     DaemonService service("Talvo Daemon", factory);
     EXPECT_EXIT(service.OnInit(), ::testing::ExitedWithCode(1), c.message);
   }
+  ::unsetenv(testing::TempDir::kChildDirVariable);
 }
 
 }  // namespace

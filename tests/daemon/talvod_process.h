@@ -37,6 +37,15 @@ namespace talvo::testing {
 class TempDir {
  public:
   TempDir() {
+    // A death test's child re-runs the test in a fresh process and ends
+    // without destructors; it works in the folder of the test that started
+    // it (named in kChildDirVariable), which that test removes.
+    if (const char* parent = std::getenv(kChildDirVariable);
+        parent != nullptr && *parent != '\0') {
+      path_ = parent;
+      owned_ = false;
+      return;
+    }
     std::string pattern =
         (std::filesystem::temp_directory_path() / "talvod-test-XXXXXX")
             .string();
@@ -44,13 +53,16 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (owned_ && !path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
+  // Set to a folder's path while a death test runs (see above).
+  static constexpr const char* kChildDirVariable = "TALVO_TEST_CHILD_DIR";
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
+  bool owned_ = true;
 };
 
 inline std::string readFile(const std::string& path) {
