@@ -226,29 +226,43 @@ Status ImpRepository::changeOwnerDir(std::string_view principal,
   return nullptr;
 }
 
-Status ImpRepository::addDirRights(std::string_view principal,
-                                   std::string_view user,
-                                   std::string_view directory) {
-  if (Status s = checkDirectory(principal, directory)) return s;
-  if (!isSafeUser(user))
-    return fail<CORBA::BAD_PARAM>(10033, std::string(user));
-  std::string text;
-  if (platform::readRegularFile(ownerPath(directory), kMaxOwnerFileBytes,
-                                &text) != 0) {
-    return fail<CORBA::INTERNAL>(10141, editFailure(directory));
-  }
+namespace {
+
+// Adds `user` to, or removes it from, the rights line (the first line) of
+// an owner file's text; false when nothing changes.
+bool editRightsLine(std::string& text, std::string_view user, bool add) {
   std::size_t lf = text.find('\n');
   std::string first = text.substr(0, lf);
   std::string rest = lf == std::string::npos ? "" : text.substr(lf);
-  if (first.find(framed(user)) != std::string::npos) return nullptr;
-  first += user;
-  first += ';';
-  return writeOwnerFile(directory, first + rest, 10141, editFailure(directory));
+  std::size_t at = first.find(framed(user));
+  if (add == (at != std::string::npos)) return false;
+  if (add) {
+    first += user;
+    first += ';';
+  } else {
+    first.erase(at + 1, user.size() + 1);
+  }
+  text = first + rest;
+  return true;
+}
+
+}  // namespace
+
+Status ImpRepository::addDirRights(std::string_view principal,
+                                   std::string_view user,
+                                   std::string_view directory) {
+  return editDirRights(principal, user, directory, /*add=*/true);
 }
 
 Status ImpRepository::removeDirRights(std::string_view principal,
                                       std::string_view user,
                                       std::string_view directory) {
+  return editDirRights(principal, user, directory, /*add=*/false);
+}
+
+Status ImpRepository::editDirRights(std::string_view principal,
+                                    std::string_view user,
+                                    std::string_view directory, bool add) {
   if (Status s = checkDirectory(principal, directory)) return s;
   if (!isSafeUser(user))
     return fail<CORBA::BAD_PARAM>(10033, std::string(user));
@@ -257,13 +271,8 @@ Status ImpRepository::removeDirRights(std::string_view principal,
                                 &text) != 0) {
     return fail<CORBA::INTERNAL>(10141, editFailure(directory));
   }
-  std::size_t lf = text.find('\n');
-  std::string first = text.substr(0, lf);
-  std::string rest = lf == std::string::npos ? "" : text.substr(lf);
-  std::size_t at = first.find(framed(user));
-  if (at == std::string::npos) return nullptr;
-  first.erase(at + 1, user.size() + 1);
-  return writeOwnerFile(directory, first + rest, 10141, editFailure(directory));
+  if (!editRightsLine(text, user, add)) return nullptr;
+  return writeOwnerFile(directory, text, 10141, editFailure(directory));
 }
 
 Status ImpRepository::forEachServer(std::string_view principal,

@@ -184,6 +184,10 @@ class ImpRepository {
   // exists (10254) and the caller's rights (10127).
   Status checkDirectory(std::string_view principal,
                         std::string_view directory) const;
+  // addDirRights / removeDirRights: the rights line of a directory's owner
+  // file gains or loses `user`.
+  Status editDirRights(std::string_view principal, std::string_view user,
+                       std::string_view directory, bool add);
   Status forEachServer(std::string_view principal, std::string_view user,
                        std::string_view directory, AccessList which, bool add);
   Status writeOwnerFile(std::string_view directory, const std::string& text,
