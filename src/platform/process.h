@@ -69,7 +69,9 @@ bool isProcessAlive(pid_t pid);
 // The wait status of a child that has ended and been reaped, if known.
 std::optional<int> childEndStatus(pid_t pid);
 
-// Reaps every child of ours that has ended, remembering its end.
+// Reaps every child of ours that has ended, remembering its end. One
+// system call when no child has ended, however many run; children that are
+// not ours are never reaped here.
 void reapEndedChildren();
 
 // Sends SIGTERM to `pid`. False (and nothing sent) for process ids 0 and

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
 
 #include "probe_support.h"
 
@@ -80,6 +83,43 @@ TEST(ProcessRoundTrip, TerminateEndsChildEvenWhenParentIgnoresSigterm) {
   ASSERT_TRUE(eventually([&] { return !isChildRunning(child.pid); }));
   EXPECT_EQ(WTERMSIG(*childEndStatus(child.pid)), SIGTERM);
   EXPECT_TRUE(processGone(child.pid));
+}
+
+TEST(ProcessRoundTrip, ReapPassFindsTheEndedChildAmongRunningOnes) {
+  // A pass first asks whether any child ended at all; when one did, only
+  // ended children are reaped, and a child that is not ours (here a forked
+  // one that ended, its zombie waiting for this test) is left to its owner.
+  TempDir dir;
+  struct Children {
+    std::vector<pid_t> pids;
+    ~Children() {
+      for (pid_t pid : pids) killChildAndWait(pid);
+    }
+  } running;
+  for (int i = 0; i < 3; ++i) {
+    SpawnResult child =
+        spawnProcess(probe(dir.file("run" + std::to_string(i)), 30), {});
+    ASSERT_TRUE(child.ok());
+    running.pids.push_back(child.pid);
+  }
+  reapEndedChildren();  // nothing ended yet: everything stays
+  for (pid_t pid : running.pids) EXPECT_TRUE(isChildRunning(pid));
+
+  const pid_t foreign = ::fork();
+  if (foreign == 0) ::_exit(5);
+  SpawnResult ending = spawnProcess(probe(dir.file("end"), 0) + " 3", {});
+  ChildGuard guard{ending.pid};
+  ASSERT_TRUE(ending.ok());
+  ASSERT_TRUE(eventually([&] {
+    reapEndedChildren();
+    return processGone(ending.pid);
+  }));
+  EXPECT_EQ(WEXITSTATUS(*childEndStatus(ending.pid)), 3);
+  for (pid_t pid : running.pids) EXPECT_TRUE(isChildRunning(pid));
+
+  int status = 0;
+  ASSERT_EQ(::waitpid(foreign, &status, 0), foreign);  // not taken from us
+  EXPECT_EQ(WEXITSTATUS(status), 5);
 }
 
 // Boundaries.
