@@ -128,6 +128,9 @@ void EventLoop::readFrom(Connection& conn) {
     }
     if (got == 0) conn.eof = true;
     total += got;
+    // A short read emptied the socket's queue: what arrives later is
+    // reported by the next wait, so no read is spent to hear EAGAIN.
+    if (got < kReadPiece) break;
   }
   processInput(conn);
   if (conn.eof && !conn.closed) {

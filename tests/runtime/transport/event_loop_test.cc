@@ -5,6 +5,7 @@
 #include "runtime/transport/event_loop.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <string>
@@ -182,6 +183,29 @@ TEST_F(EventLoopTest, PartialFramesAreGatheredAcrossReads) {
   }
   for (int i = 0; i < 50 && served_ == 0; ++i) loop_->runOnce(20);
   EXPECT_EQ(served_, 1);
+}
+
+TEST_F(EventLoopTest, FrameFollowedByThePeersCloseIsServedFirst) {
+  // The frame and the end of stream may come in one wake-up; the frame is
+  // answered, and the end is seen on a later pass.
+  RawPeer peer(port_);
+  Bytes frame = makeTalvoFrame(request(9, "last words"));
+  ASSERT_EQ(peer.send(frame), frame.size());
+  ::shutdown(peer.socket.get(), SHUT_WR);
+  for (int i = 0; i < 50 && closed_.empty(); ++i) loop_->runOnce(20);
+  EXPECT_EQ(served_, 1);
+  ASSERT_EQ(closed_.size(), 1u);
+  EXPECT_EQ(closed_[0].name, "");  // an orderly end, no failure
+  Bytes back(frame.size());
+  std::size_t got = 0;
+  while (got < back.size()) {
+    std::size_t n = 0;
+    int code = platform::receiveSome(peer.socket.get(),
+                                     std::span(back).subspan(got), n);
+    if (code != 0 || n == 0) break;
+    got += n;
+  }
+  EXPECT_EQ(back, frame);  // the echo went out before the close
 }
 
 TEST_F(EventLoopTest, StalledHalfFrameDoesNotDelayOthers) {
