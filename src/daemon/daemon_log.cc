@@ -9,7 +9,11 @@ DaemonLogFile::DaemonLogFile(const std::string& path)
 void DaemonLogFile::write(std::string_view text) {
   if (!file_) return;
   std::fwrite(text.data(), 1, text.size(), file_.get());
-  std::fflush(file_.get());
+  if (line_flush_) std::fflush(file_.get());
+}
+
+void DaemonLogFile::flush() {
+  if (file_) std::fflush(file_.get());
 }
 
 void DaemonOutput::process(std::string_view message) {

@@ -30,8 +30,12 @@ class OutputTarget {
 class DaemonLogFile : public OutputTarget {
  public:
   explicit DaemonLogFile(const std::string& path);
-  // Writes `text` as it stands and flushes at once.
+  // Writes `text` as it stands, flushed at once unless line flushing is off.
   void write(std::string_view text) override;
+  // On by default; the main loop turns it off and calls flush() at the end
+  // of each pass, as it does for standard output.
+  void setLineFlush(bool on) { line_flush_ = on; }
+  void flush();
   bool isOpen() const { return file_ != nullptr; }
 
  private:
@@ -39,6 +43,7 @@ class DaemonLogFile : public OutputTarget {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, Closer> file_;
+  bool line_flush_ = true;
 };
 
 // Writes each message, with a line end, to the primary output and, if

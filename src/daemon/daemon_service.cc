@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/program.h"
+#include "runtime/config/trace_stream.h"
 
 namespace talvo::daemon {
 namespace {
@@ -39,6 +40,7 @@ DaemonService::~DaemonService() {
   daemon_.reset();
   if (output_active_) removeTraceHandler(kDaemonOutputName);
   log_file_.reset();
+  StdOutMessageHandler::setLineFlush(true);
 }
 
 void DaemonService::WriteInteropFile() {
@@ -132,6 +134,9 @@ bool DaemonService::OnInit() {
   }
 
   setDiagnosticsLevel(static_cast<std::uint16_t>(settings_.trace_level));
+  // From here on the lines of a pass are written out together at its end.
+  StdOutMessageHandler::setLineFlush(false);
+  if (log_file_) log_file_->setLineFlush(false);
   return true;
 }
 
@@ -152,6 +157,10 @@ void DaemonService::RunOnePass() {
     }
     if (env.exception() != nullptr) printEnvironment(env);
   }
+  // Before the pass's sleep and the next pass's wait: nothing is held back
+  // while the daemon is idle.
+  StdOutMessageHandler::flushOutput();
+  if (log_file_) log_file_->flush();
   if (delay_ms_ != 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
   }

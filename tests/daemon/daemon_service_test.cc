@@ -177,6 +177,18 @@ TEST_F(DaemonServiceTest, PassProcessesOneEventAndSleepsTheDelay) {
   EXPECT_GE(took, milliseconds(100));
 }
 
+TEST_F(DaemonServiceTest, TraceLinesOfAPassAreWrittenOutAtItsEnd) {
+  settings("Priority=3\nLog=yes\nLogFile=" + dir_.file("daemon.log") + "\n");
+  DaemonService service("Talvo Daemon", factory_);
+  service.OnInit();
+  const std::string before = testing::readFile(dir_.file("daemon.log"));
+  traceStream() << "traced during the pass" << endl;
+  EXPECT_EQ(testing::readFile(dir_.file("daemon.log")), before);  // held
+  service.RunOnePass();
+  EXPECT_EQ(testing::readFile(dir_.file("daemon.log")),
+            before + "traced during the pass\n");
+}
+
 // ---- Error paths -------------------------------------------------------
 
 TEST_F(DaemonServiceTest,

@@ -2,16 +2,28 @@
 #include "runtime/config/trace_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 
 namespace talvo {
 
+namespace {
+std::atomic<bool> line_flush{true};
+}  // namespace
+
 void StdOutMessageHandler::process(std::string_view message) {
   std::cout << message << '\n';
-  std::cout.flush();
+  if (line_flush.load(std::memory_order_relaxed)) std::cout.flush();
 }
+
+void StdOutMessageHandler::setLineFlush(bool on) {
+  line_flush.store(on, std::memory_order_relaxed);
+  if (on) flushOutput();
+}
+
+void StdOutMessageHandler::flushOutput() { std::cout.flush(); }
 
 MessageDispatcher::MessageDispatcher() = default;
 MessageDispatcher::~MessageDispatcher() = default;

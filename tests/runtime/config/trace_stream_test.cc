@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,38 @@ TEST(TraceStreamRoundTrip, ProcessWideStreamHasStdOutActive) {
   testing::internal::CaptureStdout();
   traceStream() << "[talvod: hello" << endl;
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "[talvod: hello\n");
+}
+
+// Holds what reaches it and counts the flushes asked of it.
+class CountingBuf : public std::stringbuf {
+ public:
+  int syncs = 0;
+
+ protected:
+  int sync() override {
+    ++syncs;
+    return std::stringbuf::sync();
+  }
+};
+
+TEST(TraceStreamRoundTrip, StdOutLinesFlushedEachOrOnceWhenAsked) {
+  CountingBuf buf;
+  std::streambuf* old = std::cout.rdbuf(&buf);
+  StdOutMessageHandler h;
+  h.process("a");
+  EXPECT_EQ(buf.syncs, 1);  // the default: every line at once
+  StdOutMessageHandler::setLineFlush(false);
+  h.process("b");
+  h.process("c");
+  EXPECT_EQ(buf.syncs, 1);  // held for the caller's flush
+  StdOutMessageHandler::flushOutput();
+  EXPECT_EQ(buf.syncs, 2);
+  StdOutMessageHandler::setLineFlush(true);  // turning it on flushes too
+  EXPECT_EQ(buf.syncs, 3);
+  h.process("d");
+  EXPECT_EQ(buf.syncs, 4);
+  std::cout.rdbuf(old);
+  EXPECT_EQ(buf.str(), "a\nb\nc\nd\n");
 }
 
 // --- boundaries ----------------------------------------------------------
