@@ -3,18 +3,23 @@
 //   daemon_bench [requests]      (default 2000 round trips per figure)
 //
 // - the median round trip of serverExists and of getServer through the
-//   daemon, against a plain TCP echo of a frame of the same size;
+//   daemon, against a plain TCP echo of a frame of the same size served by
+//   a process of its own (with two or more processors, the client runs on
+//   the first and the daemon and the echo on the second);
 // - the daemon's CPU time while idle for 10 s;
 // - its resident memory after start and after 10,000 requests;
-// - getImplementationDetails of a running server against the echo;
+// - getImplementationDetails of a running server against the echo, in
+//   alternating blocks;
 // - a request that launches a server (per-client-pid, so every request
-//   launches) against a bare posix_spawn plus the still-running test.
+//   launches) against a bare posix_spawn plus the still-running test of the
+//   same program, back to back and after a pause.
 //
 // Prints one line per figure. Every process started is ended and reaped.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,6 +32,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -48,7 +54,8 @@ double micros(Clock::duration d) {
 }
 
 // A TCP echo of frames: a 4-byte big-endian length, then the body, written
-// back whole. One connection, served on its own thread.
+// back whole. Served by a process of its own, as the daemon is, so that the
+// two round trips cross the same process boundary.
 class Echo {
  public:
   Echo() {
@@ -61,14 +68,22 @@ class Echo {
     ::listen(listen_, 1);
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { serve(); });
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      serve();
+      ::_exit(0);
+    }
   }
   ~Echo() {
-    ::shutdown(listen_, SHUT_RDWR);
     ::close(listen_);
-    thread_.join();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
   }
   std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
   // The median round trip of `frames` frames with `size` body bytes.
   double medianRoundTrip(std::size_t size, int frames) {
@@ -141,8 +156,26 @@ class Echo {
 
   int listen_ = -1;
   std::uint16_t port_ = 0;
-  std::thread thread_;
+  pid_t pid_ = -1;
 };
+
+// Pins `pid` (0: this process) to one processor, when there are two or
+// more: for the round trips, the client on the first, the daemon and the
+// echo on the second, so that both see the same placement. cpu -1 frees it
+// again (launched servers inherit the daemon's placement, and a new server
+// pinned beside the daemon would compete with it for one processor).
+void pinTo(pid_t pid, int cpu) {
+  const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (cpus < 2) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (cpu >= 0) {
+    CPU_SET(cpu, &set);
+  } else {
+    for (long i = 0; i < cpus && i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+  }
+  ::sched_setaffinity(pid, sizeof set, &set);
+}
 
 // The encoded size of a request body.
 std::size_t requestSize(DaemonUnderTest& d, DaemonOp op,
@@ -210,6 +243,9 @@ int run(int count) {
   }
   const pid_t pid = daemonPid(d);
   Echo echo;
+  pinTo(0, 0);
+  pinTo(pid, 1);
+  pinTo(echo.pid(), 1);
   const long rss_start = rssKiB(pid);
 
   CallReply r;
@@ -252,55 +288,106 @@ int run(int count) {
       100.0 * static_cast<double>(t1 - t0) /
           (10.0 * static_cast<double>(::sysconf(_SC_CLK_TCK))));
 
-  // getImplementationDetails of a running server.
+  // getImplementationDetails of a running server, in alternating blocks
+  // with the echo so that both see the same load on the machine.
   const std::string cmd = probe + " " + d.dir().file("report") + " 120";
   d.call(DaemonOp::kNewSharedServer, {S("run"), L({"m"}), L({cmd}), U(0)}, r);
   const std::vector<Value> details = {S("run"), S("m"), S(""), {}, {}, {}, {}};
-  std::vector<pid_t> launched;
   if (Status st = d.call(DaemonOp::kGetImplementationDetails, details, r)) {
     std::cerr << "launch failed: " << st->minor() << "\n";
   }
-  double t_details =
-      medianCall(d, DaemonOp::kGetImplementationDetails, details, count);
-  double e_details = echo.medianRoundTrip(
-      requestSize(d, DaemonOp::kGetImplementationDetails, details), count);
+  const std::size_t details_size =
+      requestSize(d, DaemonOp::kGetImplementationDetails, details);
+  const int blocks = 10;
+  std::vector<double> t_details, e_details;
+  for (int b = 0; b < blocks; ++b) {
+    t_details.push_back(medianCall(d, DaemonOp::kGetImplementationDetails,
+                                   details, count / blocks));
+    e_details.push_back(echo.medianRoundTrip(details_size, count / blocks));
+  }
+  const double m_details = medianMicros(t_details);
+  const double m_echo = medianMicros(e_details);
   std::printf(
       "getImplementationDetails (running) median %.1f us, echo %.1f "
       "us, ratio %.2f\n",
-      t_details, e_details, t_details / e_details);
+      m_details, m_echo, m_details / m_echo);
 
-  // Launching: per-client-pid starts a process on every request.
+  // Launching: per-client-pid starts a process on every request. Samples
+  // alternate with bare starts of the same program. Warm: back to back, and
+  // every new process is killed as soon as its sample is taken, so that no
+  // sample competes with an earlier child's start-up for the processors.
+  // Cold: after a pause, with the children left to start; the pause alone
+  // is shown by a request answered from the running server after it.
+  pinTo(0, -1);
+  pinTo(pid, -1);
   d.call(DaemonOp::kNewSharedServer, {S("each"), L({"m"}), L({cmd}), U(2)}, r);
   const std::vector<Value> each = {S("each"), S("m"), S(""), {}, {}, {}, {}};
-  const int launches = 8;
-  std::vector<double> t_launch;
-  for (int i = 0; i < launches; ++i) {
-    auto start = Clock::now();
-    Status st = d.call(DaemonOp::kGetImplementationDetails, each, r);
-    t_launch.push_back(micros(Clock::now() - start));
-    if (st) std::cerr << "launch failed: " << st->minor() << "\n";
-  }
-  std::vector<double> t_spawn;
-  for (int i = 0; i < launches; ++i) {
+  std::set<pid_t> killed;
+  // Kills the daemon's per-client-pid servers not killed yet.
+  auto killLaunched = [&] {
+    CallReply list;
+    if (d.call(DaemonOp::kListActiveServers, {{}}, list)) return;
+    for (const Value& s : list.args[0].as<Value::List>()) {
+      const auto& fields = s.as<Value::List>();
+      const auto server = static_cast<pid_t>(fields[6].as<std::uint32_t>());
+      if (fields[0].as<std::optional<std::string>>() == "each" &&
+          killed.insert(server).second)
+        ::kill(server, SIGKILL);
+    }
+  };
+  auto bareSpawn = [&](std::vector<double>& into, bool settle_first) {
     std::string report = d.dir().file("bare");
     std::string seconds = "120";
     char* argv[] = {probe.data(), report.data(), seconds.data(), nullptr};
     pid_t child = 0;
     auto start = Clock::now();
-    if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ) == 0) {
-      int status = 0;
-      bool running = ::waitpid(child, &status, WNOHANG) == 0;
-      t_spawn.push_back(micros(Clock::now() - start));
-      (void)running;
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-    }
+    if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ) != 0)
+      return;
+    int status = 0;
+    bool running = ::waitpid(child, &status, WNOHANG) == 0;
+    into.push_back(micros(Clock::now() - start));
+    (void)running;
+    if (settle_first)
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  };
+  auto timedCall = [&](const std::vector<Value>& args,
+                       std::vector<double>& into) {
+    auto start = Clock::now();
+    Status st = d.call(DaemonOp::kGetImplementationDetails, args, r);
+    into.push_back(micros(Clock::now() - start));
+    if (st) std::cerr << "request failed: " << st->minor() << "\n";
+  };
+  const int launches = 40;
+  const auto pause = std::chrono::milliseconds(30);
+  std::vector<double> t_warm, s_warm, t_cold, t_idle, s_cold;
+  for (int i = 0; i < launches; ++i) {
+    timedCall(each, t_warm);
+    killLaunched();
+    bareSpawn(s_warm, false);
   }
-  double m_launch = medianMicros(t_launch), m_spawn = medianMicros(t_spawn);
+  for (int i = 0; i < launches / 2; ++i) {
+    std::this_thread::sleep_for(pause);
+    timedCall(each, t_cold);
+    std::this_thread::sleep_for(pause);
+    timedCall(details, t_idle);
+    std::this_thread::sleep_for(pause);
+    bareSpawn(s_cold, true);
+  }
+  killLaunched();
+  const double m_warm = medianMicros(t_warm), m_spawn = medianMicros(s_warm);
+  const double m_cold = medianMicros(t_cold), m_scold = medianMicros(s_cold);
   std::printf(
       "launching request median %.1f us, bare spawn + test %.1f us, "
       "ratio %.2f\n",
-      m_launch, m_spawn, m_launch / m_spawn);
+      m_warm, m_spawn, m_warm / m_spawn);
+  std::printf(
+      "  after a %d ms pause: launching request %.1f us, bare spawn + test "
+      "%.1f us, ratio %.2f; a request answered from the running server "
+      "%.1f us\n",
+      static_cast<int>(pause.count()), m_cold, m_scold, m_cold / m_scold,
+      medianMicros(t_idle));
 
   // Every server the daemon started goes with it.
   if (d.call(DaemonOp::kListActiveServers, {{}}, r) == nullptr) {
