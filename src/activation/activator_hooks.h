@@ -29,6 +29,12 @@ class ActivationRuntime {
   virtual std::optional<std::int32_t> channelProcessId(
       const std::string& server, const std::string& marker,
       const std::string& host) = 0;
+  // Whether process `pid` of this host holds the other end of the run
+  // time's open channel to the server `server` (any marker) on host `host`.
+  // Asked of the system, not taken from what the server reported about
+  // itself: false when there is no such channel or no proof.
+  virtual bool channelHeldBy(const std::string& server, const std::string& host,
+                             std::int32_t pid) = 0;
   // Sends "_QV_PING" (no arguments, no result) to the object named by host,
   // server and marker (interface "CORBA::Object", interface repository
   // server "IR" on no host). Null on success, else the exception the

@@ -1,6 +1,7 @@
 #include "activation/posix_activator.h"
 
 #include "platform/process.h"
+#include "runtime/config/trace_stream.h"
 
 namespace talvo {
 namespace {
@@ -52,8 +53,16 @@ Status PosixActivator::terminateServer(const std::string& server,
   LaunchRecord* record = getLaunchRecord(server, marker, principal);
   if (record == nullptr) return fail<CORBA::BAD_OPERATION>(10244, server);
   // A process known to have ended is not signalled: its id may belong to
-  // another process by now.
+  // another process by now. Nor is a registered process that does not hold
+  // its server's connection: a persistent server names its own process id,
+  // and a client must not be able to have the daemon signal any process.
   std::int32_t pid = record->processId();
+  if (record->status == LaunchStatus::manualLaunch &&
+      !runtime().channelHeldBy(server, runtime().localHostName(), pid)) {
+    traceStream() << " process " << pid << " does not hold the connection of "
+                  << server << ", not signalled " << endl;
+    return nullptr;
+  }
   if (platform::isProcessAlive(pid)) platform::terminateProcess(pid);
   return nullptr;
 }

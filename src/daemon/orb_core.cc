@@ -25,6 +25,7 @@
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
+#include "platform/peer_process.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
 #include "runtime/protocol/object_ref.h"
@@ -52,6 +53,13 @@ class OrbActivationRuntime : public ActivationRuntime {
     const Channel* channel = find(server, marker, host);
     if (channel == nullptr) return std::nullopt;
     return static_cast<std::int32_t>(channel->processId());
+  }
+
+  bool channelHeldBy(const std::string& server, const std::string& host,
+                     std::int32_t pid) override {
+    const Channel* channel = find(server, "*", host);
+    return channel != nullptr &&
+           platform::connectionPeerHeldBy(channel->socket(), pid);
   }
 
   // The server's own channel to the daemon proves it alive when it is

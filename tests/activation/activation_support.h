@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,6 +35,12 @@ class FakeRuntime : public ActivationRuntime {
     auto it = channels.find({server, marker, h});
     if (it == channels.end()) return std::nullopt;
     return it->second;
+  }
+  // (server, pid) pairs whose process holds the server's connection.
+  std::set<std::pair<std::string, std::int32_t>> held;
+  bool channelHeldBy(const std::string& server, const std::string&,
+                     std::int32_t pid) override {
+    return held.count({server, pid}) != 0;
   }
   Status pingObject(const std::string& h, const std::string& server,
                     const std::string& marker) override {

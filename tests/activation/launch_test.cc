@@ -159,6 +159,41 @@ TEST_F(LaunchTest, DeadServerIsDroppedAndKillEndsALiveOne) {
   EXPECT_EQ(WTERMSIG(*platform::childEndStatus(killed.pid)), SIGTERM);
 }
 
+TEST_F(LaunchTest, RegisteredProcessIsSignalledOnlyWhenItHoldsItsConnection) {
+  // A persistent server names its own process id; the daemon signals that
+  // process only when it holds the server's connection, so a client cannot
+  // have it signal an unrelated process. The record goes either way.
+  testing::TempDir dir;
+  platform::SpawnResult bystander = platform::spawnProcess(
+      std::string(TALVO_LAUNCH_PROBE) + " " + dir.file("r") + " 30", {});
+  ASSERT_TRUE(bystander.ok());
+  struct Guard {
+    pid_t pid;
+    ~Guard() { platform::killChildAndWait(pid); }
+  } guard{bystander.pid};
+  const std::string pid = std::to_string(bystander.pid);
+  auto registerLedger = [&] {
+    activator.registerActivation("ledger", "*", LaunchStatus::manualLaunch,
+                                 "xdr", "tcp", "7000", "",
+                                 processIdBuffer(bystander.pid), std::nullopt);
+  };
+
+  registerLedger();
+  ASSERT_EQ(activator.killServer("ledger", "*", {}), nullptr);
+  EXPECT_EQ(activator.size(), 0u);
+  EXPECT_TRUE(trace.hasLine(" process " + pid +
+                            " does not hold the connection of ledger, not "
+                            "signalled "));
+  EXPECT_TRUE(platform::isChildRunning(bystander.pid));
+
+  registerLedger();
+  runtime.held.insert({"ledger", bystander.pid});
+  ASSERT_EQ(activator.killServer("ledger", "*", {}), nullptr);
+  ASSERT_TRUE(testing::eventually(
+      [&] { return !platform::isChildRunning(bystander.pid); }));
+  EXPECT_EQ(WTERMSIG(*platform::childEndStatus(bystander.pid)), SIGTERM);
+}
+
 // Boundaries of the launch environment.
 
 TEST_F(LaunchTest, LaunchEnvironmentHoldsTenTextsInOrder) {

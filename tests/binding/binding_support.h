@@ -38,6 +38,11 @@ class ChannelRuntime : public ActivationRuntime {
     if (!platform::isProcessAlive(it->second)) return std::nullopt;
     return it->second;
   }
+  // A registered server's process holds its own connection while it lives.
+  bool channelHeldBy(const std::string& server, const std::string&,
+                     std::int32_t pid) override {
+    return channelProcessId(server, "*", "") == pid;
+  }
   Status pingObject(const std::string&, const std::string&,
                     const std::string&) override {
     return nullptr;

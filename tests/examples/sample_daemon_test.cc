@@ -224,6 +224,42 @@ TEST_F(SampleDaemonTest, PersistentServerIsFoundWithoutLaunch) {
   ASSERT_TRUE(status);
   EXPECT_NE(twin.errors().find("BAD_OPERATION minor 10243"), std::string::npos)
       << twin.errors();
+
+  // Killing it ends the process, which holds its own connection.
+  CallReply reply;
+  ASSERT_EQ(call(DaemonOp::kKillServer,
+                 {Value::ofString("ledger"), Value::ofString("hello")}, reply),
+            nullptr)
+      << daemon->output();
+  EXPECT_TRUE(server.wait(std::chrono::seconds(10)));
+  EXPECT_TRUE(active().empty());
+}
+
+TEST_F(SampleDaemonTest, RegistrationNamingAnotherProcessCannotGetItSignalled) {
+  // A client registers a persistent server under the process id of a
+  // process that has nothing to do with it; killing the server removes the
+  // record and leaves that process alone.
+  ChildProcess bystander(dir.path(), "/bin/sleep", {"30"},
+                         isolatedEnvironment(dir.path()));
+  CallReply reply;
+  Value out = Value::ofString("");
+  ASSERT_EQ(call(DaemonOp::kRegisterPersistentServer,
+                 {Value::ofString("forged"),
+                  Value::ofULong(static_cast<std::uint32_t>(bystander.pid())),
+                  out, out, out},
+                 reply),
+            nullptr)
+      << daemon->output();
+  // The kill finds the record (else 10244) and removes it.
+  ASSERT_EQ(call(DaemonOp::kKillServer,
+                 {Value::ofString("forged"), Value::ofString("")}, reply),
+            nullptr)
+      << daemon->output();
+  Status again = call(DaemonOp::kKillServer,
+                      {Value::ofString("forged"), Value::ofString("")}, reply);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->minor(), 10244u);
+  EXPECT_FALSE(bystander.wait(std::chrono::milliseconds(300)));  // still up
 }
 
 }  // namespace

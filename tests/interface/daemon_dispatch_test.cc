@@ -282,6 +282,10 @@ class NoRuntime : public ActivationRuntime {
                                                const std::string&) override {
     return std::nullopt;
   }
+  bool channelHeldBy(const std::string&, const std::string&,
+                     std::int32_t) override {
+    return false;
+  }
   Status pingObject(const std::string&, const std::string&,
                     const std::string&) override {
     return fail<CORBA::COMM_FAILURE>(10085);

@@ -65,6 +65,10 @@ class FakeActivationRuntime : public ActivationRuntime {
     if (alive_pid == 0) return std::nullopt;
     return alive_pid;
   }
+  bool channelHeldBy(const std::string&, const std::string&,
+                     std::int32_t) override {
+    return false;  // no real connection is ever held
+  }
   Status pingObject(const std::string&, const std::string&,
                     const std::string&) override {
     return nullptr;
