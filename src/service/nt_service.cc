@@ -167,6 +167,10 @@ void CNTService::RunWithControls() {
 
 void CNTService::ReportStatus() {
   std::lock_guard<std::mutex> lock(report_mutex_);
+  ReportStatusLocked();
+}
+
+void CNTService::ReportStatusLocked() {
   std::string report = stateReport(status_.current_state.load());
   // The whole record is reported after every control; the manager only
   // needs to hear of a change.
@@ -182,8 +186,12 @@ void CNTService::ReportStatus() {
 }
 
 void CNTService::SetStatus(std::uint32_t state) {
+  // Otherwise a stop control could store stop-pending, the main thread
+  // store and report "stopped", and the stop-pending report then find
+  // nothing new to say: the manager would never hear STOPPING=1.
+  std::lock_guard<std::mutex> lock(report_mutex_);
   status_.current_state.store(state);
-  ReportStatus();
+  ReportStatusLocked();
 }
 
 bool CNTService::Initialize() {
@@ -202,10 +210,11 @@ bool CNTService::Initialize() {
   }
   LogServiceEvent(EventType::kInformation, EVMSG_STARTED);
   // A stop that arrived during OnInit has set stop-pending: keep it.
+  std::lock_guard<std::mutex> lock(report_mutex_);
   std::uint32_t expected = SERVICE_START_PENDING;
   if (status_.current_state.compare_exchange_strong(expected,
                                                     SERVICE_RUNNING)) {
-    ReportStatus();
+    ReportStatusLocked();
   }
   return true;
 }

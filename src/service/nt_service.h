@@ -90,7 +90,8 @@ class CNTService {
   // reports and events go to standard error; SIGUSR1 stops.
   void RunForeground();
 
-  // Stores the state and reports the status record.
+  // Stores the state and reports the status record, as one step: changes
+  // made by two threads are reported in the order they were made.
   void SetStatus(std::uint32_t state);
   // The start-up step of the service entry; false when OnInit failed.
   bool Initialize();
@@ -122,6 +123,7 @@ class CNTService {
 
  private:
   void ReportStatus();
+  void ReportStatusLocked();  // report_mutex_ held
   void RunWithControls();
 
   std::string service_name_;
@@ -129,7 +131,9 @@ class CNTService {
   int minor_version_ = 0;
   ServiceStatus status_;
   bool foreground_ = false;
-  std::mutex report_mutex_;  // guards last_report_ and the report itself
+  // Guards last_report_, the report itself and every state change that is
+  // reported.
+  std::mutex report_mutex_;
   std::string last_report_;
   int last_error_ = 0;
   platform::EventLog event_log_;

@@ -29,7 +29,12 @@ TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("d.ior")));
 
   daemon.signal(SIGUSR1);
-  EXPECT_TRUE(manager.waitFor("STOPPING=1")) << daemon.err() << daemon.out();
+  EXPECT_TRUE(manager.waitFor("STOPPING=1"))
+      << daemon.err() << daemon.out() << "notified:" << [&] {
+           std::string all;
+           for (const std::string& m : manager.received()) all += " " + m;
+           return all;
+         }();
   EXPECT_EQ(daemon.exitCode(), 3);
   EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
   // No temporary file is left beside it.

@@ -65,9 +65,10 @@ class FakeActivationRuntime : public ActivationRuntime {
     if (alive_pid == 0) return std::nullopt;
     return alive_pid;
   }
+  // The process of `alive_pid` holds the channels it stands for.
   bool channelHeldBy(const std::string&, const std::string&,
-                     std::int32_t) override {
-    return false;  // no real connection is ever held
+                     std::int32_t pid) override {
+    return alive_pid != 0 && pid == alive_pid;
   }
   Status pingObject(const std::string&, const std::string&,
                     const std::string&) override {
