@@ -26,9 +26,11 @@ namespace talvo::platform {
 // see its descriptors): only a confirmed holder counts.
 bool connectionPeerHeldBy(int fd, pid_t pid);
 
-// The inode of the socket whose local end is `local` and remote end
-// `remote` in a /proc/net/tcp listing (addresses and ports in host byte
-// order); absent when no line matches. Exposed for the tests.
+// The inode of the socket whose local end is local_address:local_port and
+// remote end remote_address:remote_port in a /proc/net/tcp listing
+// (addresses and ports in host byte order); absent when no line matches or
+// the socket has no inode left (closed by its process). Exposed for the
+// tests.
 std::optional<std::uint64_t> findTcpSocketInode(std::string_view listing,
                                                 std::uint32_t local_address,
                                                 std::uint16_t local_port,
