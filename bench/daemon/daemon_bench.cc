@@ -229,10 +229,7 @@ long rssKiB(pid_t pid) {
   return -1;
 }
 
-pid_t daemonPid(DaemonUnderTest& d) {
-  // The daemon is the only child of this program started by Talvod.
-  return d.process().pid();
-}
+pid_t daemonPid(DaemonUnderTest& d) { return d.process().pid(); }
 
 int run(int count) {
   std::string probe = TALVO_LAUNCH_PROBE;
