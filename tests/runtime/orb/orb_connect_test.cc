@@ -92,7 +92,7 @@ TEST(OrbConnectTest, SilentPeerBoundsTheBindingExchange) {
   Orb client(options);
   Channel* ch = nullptr;
   const auto start = Clock::now();
-  Status st = client.connect("127.0.0.1", std::to_string(local.port), &ch);
+  Status st = client.channelTo("127.0.0.1", std::to_string(local.port), &ch);
   ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
   EXPECT_EQ(st->minor(), 10087u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
@@ -123,12 +123,72 @@ TEST(OrbConnectTest, AnswerThatIsNotABindingMessageFailsTheExchange) {
   TestConfig config;
   Orb client(clientOptions(context, config));
   Channel* ch = nullptr;
-  Status st = client.connect("127.0.0.1", std::to_string(local.port), &ch);
+  Status st = client.channelTo("127.0.0.1", std::to_string(local.port), &ch);
   done = true;
   peer.join();
   ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
   EXPECT_EQ(st->minor(), 10090u);
   EXPECT_EQ(client.loop().channelCount(), 0u);
+}
+
+// --- Calls that wait -------------------------------------------------------
+
+// A served operation that must ask a peer which never answers: its reply
+// is deferred, the server goes on serving others meanwhile, and the
+// operation fails by its call's deadline.
+TEST(OrbDeferredTest, WaitingHandlerDelaysNobodyAndFailsByItsDeadline) {
+  platform::SocketHandle mute;  // accepts (in the kernel), never answers
+  platform::openStreamSocket(mute);
+  platform::bindAny(mute.get(), 0);
+  platform::listenOn(mute.get(), 5);
+  platform::SocketAddress local;
+  platform::localAddress(mute.get(), local);
+
+  AccountServer server;
+  server.server->stop();
+  Orb& orb = server.server->orb;
+  auto relay = std::make_shared<protocol::Interface>("Relay");
+  relay->addDeferredOperation(
+      kGetName,
+      [&orb, port = local.port](std::shared_ptr<protocol::Completion> done) {
+        Target silent;
+        silent.host = "127.0.0.1";
+        silent.port = std::to_string(port);
+        orb.callAsync(silent, kGetName, {},
+                      Clock::now() + std::chrono::milliseconds(300),
+                      [done](Status st, CallReply& reply) {
+                        if (st) done->request().raise(*st);
+                        done->request().result = std::move(reply.result);
+                        done->complete();
+                      });
+      });
+  orb.serve("acct1", relay);
+  ServerThread::restart(*server.server);
+
+  TestContext context;
+  TestConfig config;
+  Orb client(clientOptions(context, config));
+  Status relayed;
+  bool finished = false;
+  const auto start = Clock::now();
+  client.callAsync(server.target("acct1", "Relay"), kGetName, {},
+                   Clock::time_point::max(), [&](Status st, CallReply&) {
+                     relayed = std::move(st);
+                     finished = true;
+                   });
+  for (int i = 0; i < 10; ++i) {
+    const auto call = Clock::now();
+    CallReply reply;
+    ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+    EXPECT_LT(Clock::now() - call, std::chrono::milliseconds(150));
+  }
+  EXPECT_FALSE(finished);
+  ASSERT_EQ(client.loop().runUntil([&] { return finished; },
+                                   Clock::now() + std::chrono::seconds(10)),
+            nullptr);
+  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(relayed.get()), nullptr);
+  EXPECT_EQ(relayed->minor(), 10087u);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
 }
 
 // --- Misbehaving peers ---------------------------------------------------

@@ -119,6 +119,11 @@ class ServerThread {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
+  // Runs the loop again after stop() (to change what it serves meanwhile).
+  static void restart(ServerThread& s) {
+    s.stop_ = false;
+    s.start();
+  }
   Orb orb;
 
  private:
