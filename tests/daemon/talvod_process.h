@@ -25,6 +25,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,6 +34,18 @@
 extern char** environ;
 
 namespace talvo::testing {
+
+// True as soon as `condition()` holds; false when `timeout` passed first.
+template <class Condition>
+bool eventually(Condition condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 class TempDir {
  public:
@@ -96,20 +109,35 @@ inline std::string talvodPath() {
   return (root / "src/daemon/talvod").string();
 }
 
-// A TCP port on the loopback interface that nothing listens on right now.
-inline std::uint16_t freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
+// The TCP port that process `pid` listens on (IPv4), or 0 while it listens
+// on none: its socket descriptors matched against the kernel's table of
+// listening sockets. A daemon told to take port 0 is found this way, so no
+// test has to guess a free port.
+inline std::uint16_t listeningPort(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::set<std::string> inodes;
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", ec)) {
+    std::string link = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (link.rfind("socket:[", 0) == 0) {
+      inodes.insert(link.substr(8, link.size() - 9));
+    }
   }
-  ::close(fd);
-  return port;
+  std::ifstream table(proc + "/net/tcp");
+  std::string line;
+  std::getline(table, line);  // heading
+  while (std::getline(table, line)) {
+    std::istringstream in(line);
+    std::string slot, local, remote, state, queues, timer, retr, uid, tmo,
+        inode;
+    in >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >>
+        tmo >> inode;
+    if (state == "0A" && inodes.count(inode) != 0) {
+      return static_cast<std::uint16_t>(
+          std::stoul(local.substr(local.find(':') + 1), nullptr, 16));
+    }
+  }
+  return 0;
 }
 
 // A settings file holding the Daemon key with `body` as its lines.
@@ -121,16 +149,17 @@ inline std::string daemonRegistry(const std::string& body) {
 
 // talvod running with its standard output and error in files of `dir`.
 // The environment is the test's own with QV_REGISTRY, QV_SERVICE_DIR and
-// QV_IMP_REP_PATH pointing into `dir`, QV_DAEMON_PORT a free port,
-// NOTIFY_SOCKET removed, and `extra` applied (an empty value removes the
-// variable).
+// QV_IMP_REP_PATH pointing into `dir`, QV_DAEMON_PORT "0" (the system
+// picks the port: see port()), NOTIFY_SOCKET removed, and `extra` applied
+// (an empty value removes the variable). `program` is talvod unless given.
 class Talvod {
  public:
   // With `usr1_pending_at_start`, SIGUSR1 is blocked when the program
   // starts, so that one sent at once waits for the program to take it.
   Talvod(const TempDir& dir, std::vector<std::string> args,
          std::map<std::string, std::string> extra = {},
-         bool usr1_pending_at_start = false)
+         bool usr1_pending_at_start = false,
+         const std::string& program = talvodPath())
       : out_(dir.file("stdout")), err_(dir.file("stderr")) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -144,7 +173,7 @@ class Talvod {
     env["QV_SERVICE_DIR"] = dir.path();
     env["QV_IMP_REP_PATH"] = dir.file("imprep");
     std::filesystem::create_directories(dir.file("imprep"));
-    env["QV_DAEMON_PORT"] = std::to_string(freePort());
+    env["QV_DAEMON_PORT"] = "0";
     for (auto& [name, value] : extra) {
       if (value.empty()) {
         env.erase(name);
@@ -158,7 +187,7 @@ class Talvod {
     for (auto& e : env_text) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    args.insert(args.begin(), talvodPath());
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -204,16 +233,15 @@ class Talvod {
   std::optional<int> wait(
       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     if (status_ || pid_ <= 0) return status_;
-    auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = status;
-        return status_;
-      }
-      if (std::chrono::steady_clock::now() > end) return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    eventually(
+        [&] {
+          int status = 0;
+          if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+          status_ = status;
+          return true;
+        },
+        timeout);
+    return status_;
   }
 
   // The exit code, or -1 when it did not exit normally in time.
@@ -223,18 +251,26 @@ class Talvod {
     return WEXITSTATUS(*status);
   }
 
+  // The port the daemon listens on, once it does (0 when it ended or did
+  // not listen within `timeout`).
+  std::uint16_t port(
+      std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    std::uint16_t found = 0;
+    eventually(
+        [&] {
+          if (pid_ <= 0 || wait(std::chrono::milliseconds(0))) return true;
+          return (found = listeningPort(pid_)) != 0;
+        },
+        timeout);
+    return found;
+  }
+
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
 
   // Waits until the standard error holds `text`.
-  bool waitForErr(const std::string& text, std::chrono::milliseconds timeout =
-                                               std::chrono::seconds(10)) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      if (err().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+  bool waitForErr(const std::string& text) {
+    return eventually([&] { return err().find(text) != std::string::npos; });
   }
 
  private:
