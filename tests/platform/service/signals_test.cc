@@ -3,7 +3,13 @@
 #include "platform/signals.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 
 #include <ctime>
 #include <string>
@@ -55,6 +61,38 @@ TEST(ClosedownTextTest, ShortAndLongPrefixesAndSilence) {
 
   setClosedownText(false, "[talvod: ");
   EXPECT_EQ(closedownOutput(2), "");
+}
+
+// A control reaches the handler on the control thread, which otherwise
+// sleeps; ending the thread does not wait for another control.
+TEST(ControlSignalThreadTest, DeliversControlsAndEndsAtOnce) {
+  std::atomic<int> last{0};
+  const auto start = std::chrono::steady_clock::now();
+  {
+    ControlSignalThread controls([&](int control) { last = control; });
+    ::kill(::getpid(), SIGHUP);
+    while (last == 0 && std::chrono::steady_clock::now() - start <
+                            std::chrono::seconds(10)) {
+      ::poll(nullptr, 0, 2);
+    }
+    EXPECT_EQ(last, kControlUser);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// An ended child makes the descriptor readable until its notice is taken.
+TEST(ChildEndWatchTest, ReadableWhenAChildEnds) {
+  ChildEndWatch watch;
+  ASSERT_GE(watch.descriptor(), 0);
+  pollfd p{watch.descriptor(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+  watch.drain();
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(::poll(&p, 1, 0), 0);
 }
 
 }  // namespace
