@@ -301,7 +301,7 @@ bool prepare(Side& s, const std::string& program, const std::string& priority) {
   setup.priority = priority;
   s.d = std::make_unique<DaemonUnderTest>(setup, program);
   if (!s.d->ready()) {
-    std::cerr << s.name << ": talvod did not start: " << s.d->process().err()
+    std::cerr << s.name << ": talvod did not start: " << s.d->process().errors()
               << "\n";
     return false;
   }

@@ -30,7 +30,7 @@ TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
 
   daemon.signal(SIGUSR1);
   EXPECT_TRUE(manager.waitFor("STOPPING=1"))
-      << daemon.err() << daemon.out() << "notified:" << [&] {
+      << daemon.errors() << daemon.output() << "notified:" << [&] {
            std::string all;
            for (const std::string& m : manager.received()) all += " " + m;
            return all;
@@ -51,16 +51,16 @@ TEST(TalvodForegroundTest, RunsUntilStopAndLogs) {
             daemonRegistry("Log=yes\nLogFile=" + dir.file("daemon.log") +
                            "\nPriority=2\n"));
   Talvod daemon(dir, {"-F"});
-  ASSERT_TRUE(daemon.waitForErr("Talvo Daemon: status READY=1\n"));
+  ASSERT_TRUE(daemon.waitForErrors("Talvo Daemon: status READY=1\n"));
   // A user control is not handled: logged as unsupported, and it goes on.
   daemon.signal(SIGHUP);
-  ASSERT_TRUE(daemon.waitForErr(
+  ASSERT_TRUE(daemon.waitForErrors(
       "Talvo Daemon: The service received an unsupported request.\n"));
   EXPECT_FALSE(daemon.wait(milliseconds(300)));
 
   daemon.signal(SIGUSR1);
   EXPECT_EQ(daemon.exitCode(), 3);
-  std::string err = daemon.err();
+  std::string err = daemon.errors();
   EXPECT_NE(err.find("Talvo Daemon: status STATUS=Starting\n"
                      "Talvo Daemon: The service was started.\n"
                      "Talvo Daemon: status READY=1\n"),
@@ -84,7 +84,7 @@ TEST(TalvodConsoleTest, WithoutServiceManagerEndsAtOnce) {
   TempDir dir;
   Talvod daemon(dir, {});
   EXPECT_EQ(daemon.exitCode(std::chrono::seconds(5)), 3);
-  EXPECT_EQ(daemon.out(), "");
+  EXPECT_EQ(daemon.output(), "");
 }
 
 TEST(TalvodSignalTest, ClosedownLineAtLevelOne) {
@@ -92,12 +92,12 @@ TEST(TalvodSignalTest, ClosedownLineAtLevelOne) {
     TempDir dir;
     // No settings key: trace level 1 and every other default.
     Talvod daemon(dir, {"-f"});
-    ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+    ASSERT_TRUE(daemon.waitForErrors("status READY=1"));
     daemon.signal(sig);
     EXPECT_EQ(daemon.exitCode(), 0);
     std::string expected =
         std::string(kClosedownLine) + std::to_string(sig) + ">\n";
-    std::string out = daemon.out();
+    std::string out = daemon.output();
     ASSERT_GE(out.size(), expected.size());
     EXPECT_EQ(out.substr(out.size() - expected.size()), expected);
   }
@@ -107,10 +107,10 @@ TEST(TalvodSignalTest, ClosedownSilentAtLevelZero) {
   TempDir dir;
   writeFile(dir.file("registry"), daemonRegistry("TraceLevel=0\n"));
   Talvod daemon(dir, {"-f"});
-  ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+  ASSERT_TRUE(daemon.waitForErrors("status READY=1"));
   daemon.signal(SIGINT);
   EXPECT_EQ(daemon.exitCode(), 0);
-  EXPECT_EQ(daemon.out().find("Closedown"), std::string::npos);
+  EXPECT_EQ(daemon.output().find("Closedown"), std::string::npos);
 }
 
 TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {
@@ -121,8 +121,8 @@ TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {
   Talvod daemon(dir, {"-f"}, {}, /*usr1_pending_at_start=*/true);
   ASSERT_TRUE(daemon.started());
   daemon.signal(SIGUSR1);
-  EXPECT_EQ(daemon.exitCode(), 3) << daemon.err();
-  EXPECT_NE(daemon.err().find("Talvo Daemon: The service was stopped.\n"),
+  EXPECT_EQ(daemon.exitCode(), 3) << daemon.errors();
+  EXPECT_NE(daemon.errors().find("Talvo Daemon: The service was stopped.\n"),
             std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
 }
@@ -135,14 +135,14 @@ TEST(TalvodTearDownTest, UnwritableInteropFileIsFatal) {
   writeFile(dir.file("registry"),
             daemonRegistry("Interop=yes\nInteropFile=" + name + "\n"));
   Talvod daemon(dir, {"-f"});
-  ASSERT_TRUE(daemon.waitForErr("status READY=1"));
+  ASSERT_TRUE(daemon.waitForErrors("status READY=1"));
   daemon.signal(SIGUSR1);
   EXPECT_EQ(daemon.exitCode(), 1);
-  EXPECT_NE(
-      daemon.err().find("Talvo Daemon: talvod: Unable to create file - " +
-                        name + ".\n Check the entry for 'CheckPointing File'"),
-      std::string::npos)
-      << daemon.err();
+  EXPECT_NE(daemon.errors().find(
+                "Talvo Daemon: talvod: Unable to create file - " + name +
+                ".\n Check the entry for 'CheckPointing File'"),
+            std::string::npos)
+      << daemon.errors();
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ Outcome run(const TempDir& dir, std::vector<std::string> args,
             std::map<std::string, std::string> env = {}) {
   Talvod talvod(dir, std::move(args), std::move(env));
   int code = talvod.exitCode();
-  return {code, talvod.out()};
+  return {code, talvod.output()};
 }
 
 // ---- Round trips -------------------------------------------------------

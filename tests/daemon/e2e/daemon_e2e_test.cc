@@ -23,7 +23,7 @@ std::vector<Value> outs(std::size_t n) { return std::vector<Value>(n); }
 
 TEST(DaemonEndToEnd, ManagesServerRecords) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   CallReply r;
   ASSERT_EQ(
       d.call(DaemonOp::kNewSharedServer,
@@ -54,7 +54,7 @@ TEST(DaemonEndToEnd, ManagesServerRecords) {
 
 TEST(DaemonEndToEnd, AnswersFailuresWithExceptionReplies) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   CallReply r;
   Status missing = d.call(DaemonOp::kDeleteServer, {S("ghost")}, r);
   ASSERT_NE(missing, nullptr);
@@ -82,7 +82,7 @@ TEST(DaemonEndToEnd, ProtectedModeAcceptsOnlyItsOwnUserFromThisHost) {
   DaemonSetup setup;
   setup.protected_mode = true;
   DaemonUnderTest d(setup);
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
 
   // A request without binding message has the principal "nobody".
   Status refused = d.callUnbound(DaemonOp::kNewDirectory, {S("d")});
@@ -94,7 +94,7 @@ TEST(DaemonEndToEnd, ProtectedModeAcceptsOnlyItsOwnUserFromThisHost) {
 
   CallReply r;
   Status own = d.call(DaemonOp::kNewDirectory, {S("d")}, r);
-  EXPECT_EQ(own, nullptr) << d.process().out();
+  EXPECT_EQ(own, nullptr) << d.process().output();
   EXPECT_TRUE(std::filesystem::is_directory(d.dir().file("imprep/d")));
 }
 
@@ -104,7 +104,7 @@ TEST(DaemonEndToEnd, ProtectedModeAcceptsOnlyItsOwnUserFromThisHost) {
 // daemon that paused between passes served two a second.
 TEST(DaemonEndToEnd, ServesManyRequestsASecondAtTheDefaultPriority) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   CallReply r;
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 40; ++i) {
@@ -155,7 +155,7 @@ class LaunchTest : public ::testing::Test {
 
 TEST_F(LaunchTest, LaunchesListsAndKillsAServer) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   const std::string report = d.dir().file("probe.report");
   const std::string command =
       std::string(TALVO_LAUNCH_PROBE) + " " + report + " 30";
@@ -167,7 +167,7 @@ TEST_F(LaunchTest, LaunchesListsAndKillsAServer) {
   ASSERT_EQ(d.call(DaemonOp::kGetImplementationDetails,
                    {S("probe"), S("m"), S(""), {}, {}, {}, {}}, r),
             nullptr)
-      << d.process().err();
+      << d.process().errors();
   EXPECT_EQ(r.args[3].text(), "xdr");
   const std::string port = r.args[5].text();
   EXPECT_EQ(r.args[6].text(), "shared");
@@ -206,7 +206,7 @@ TEST_F(LaunchTest, LaunchesListsAndKillsAServer) {
 
 TEST_F(LaunchTest, ServerThatEndsAtOnceIsAFailedLaunch) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   const std::string command =
       std::string(TALVO_LAUNCH_PROBE) + " " + d.dir().file("r") + " 0 3";
   CallReply r;
@@ -228,9 +228,9 @@ TEST_F(LaunchTest, ServerThatEndsAtOnceIsAFailedLaunch) {
 
 TEST(DaemonEndToEnd, StopsInOrderAndWritesItsReference) {
   DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().err();
+  ASSERT_TRUE(d.ready()) << d.process().errors();
   d.process().signal(SIGUSR1);
-  EXPECT_EQ(d.process().exitCode(), 3) << d.process().err();
+  EXPECT_EQ(d.process().exitCode(), 3) << d.process().errors();
   const std::string ior = readFile(d.dir().file("daemon.ior"));
   EXPECT_EQ(ior.rfind("IOR:", 0), 0u) << ior;
 }

@@ -30,6 +30,7 @@
 #include "runtime/protocol/codec.h"
 #include "runtime/protocol/message.h"
 #include "runtime/transport/event_loop.h"
+#include "support/transport_context.h"
 
 namespace talvo::testing {
 
@@ -42,16 +43,6 @@ inline Value L(const std::vector<std::string>& v) {
 }
 inline Value U(std::uint32_t v) { return Value::ofULong(v); }
 inline Value B(bool v) { return Value::ofBool(v); }
-
-// A transport context that writes no trace and connects once.
-class QuietContext : public TransportContext {
- public:
-  int diagnosticsLevel() override { return 0; }
-  void trace(std::string_view, bool) override {}
-  std::optional<std::string> connectAttempts() override { return "1"; }
-  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
-  void sleep(std::chrono::milliseconds) override {}
-};
 
 // The project's error catalogue (read only).
 inline const std::string kErrorsFile = TALVO_ERRORS_FILE;

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-
 #include <ctime>
 #include <string>
 
