@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "support/scoped_env.h"
 #include "talvod_process.h"
 
 namespace talvo::daemon {
@@ -28,9 +29,8 @@ TEST(DaemonSettingsTest, ReadsEveryValueFromTheSettingsFile) {
       "Checkpoint=yes\nCheckPointFile=/x/cp\nPriority=2\n"
       "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Configuration]\n"
       "Priority=3\n");
-  ::setenv("QV_REGISTRY", dir.file("registry").c_str(), 1);
+  testing::ScopedEnv registry("QV_REGISTRY", dir.file("registry"));
   DaemonSettings s = parseDaemonSettings(readDaemonKey());
-  ::unsetenv("QV_REGISTRY");
   EXPECT_TRUE(s.log);
   EXPECT_EQ(s.log_file, "/x/daemon log.txt");
   EXPECT_EQ(s.trace_level, 2);
@@ -47,9 +47,8 @@ TEST(DaemonSettingsTest, ReadsEveryValueFromTheSettingsFile) {
 TEST(DaemonSettingsTest, ShippedSampleReads) {
   auto sample =
       std::filesystem::path(__FILE__).parent_path() / "../../etc/registry";
-  ::setenv("QV_REGISTRY", sample.c_str(), 1);
+  testing::ScopedEnv registry("QV_REGISTRY", sample.string());
   DaemonSettings s = parseDaemonSettings(readDaemonKey());
-  ::unsetenv("QV_REGISTRY");
   EXPECT_TRUE(s.log);
   EXPECT_EQ(s.log_file, "/var/log/talvod.log");
   EXPECT_EQ(s.trace_level, 1);
@@ -60,10 +59,8 @@ TEST(DaemonSettingsTest, ShippedSampleReads) {
 // ---- Boundaries --------------------------------------------------------
 
 TEST(DaemonSettingsTest, DefaultsWithoutKey) {
-  testing::TempDir dir;
-  ::setenv("QV_REGISTRY", dir.file("no-such-file").c_str(), 1);
+  testing::ScopedEnv registry("QV_REGISTRY", "/no/such/file");
   SettingsValues values = readDaemonKey();
-  ::unsetenv("QV_REGISTRY");
   EXPECT_FALSE(values.has_value());
   DaemonSettings s = parseDaemonSettings(values);
   EXPECT_FALSE(s.log);

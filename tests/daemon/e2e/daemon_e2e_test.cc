@@ -68,12 +68,6 @@ TEST(DaemonEndToEnd, AnswersFailuresWithExceptionReplies) {
   ASSERT_NE(escape, nullptr);
   EXPECT_FALSE(std::filesystem::exists(d.dir().path() + "/etc/x"));
 
-  // The locator is not built: its operations say so.
-  Status locator = d.call(DaemonOp::kListHostsInServer, {S("bank"), {}}, r);
-  ASSERT_NE(locator, nullptr);
-  EXPECT_EQ(locator->bareName(), "NO_IMPLEMENT");
-  EXPECT_EQ(locator->minor(), 10200u);
-
   ASSERT_EQ(d.call(DaemonOp::kServerExists, {S("bank")}, r), nullptr);
   EXPECT_EQ(r.result, B(false));
 }
@@ -224,15 +218,6 @@ TEST_F(LaunchTest, ServerThatEndsAtOnceIsAFailedLaunch) {
   EXPECT_TRUE(eventually([&] { return active(d).empty(); }));
   // The daemon still serves.
   EXPECT_EQ(d.call(DaemonOp::kServerExists, {S("quick")}, r), nullptr);
-}
-
-TEST(DaemonEndToEnd, StopsInOrderAndWritesItsReference) {
-  DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().errors();
-  d.process().signal(SIGUSR1);
-  EXPECT_EQ(d.process().exitCode(), 3) << d.process().errors();
-  const std::string ior = readFile(d.dir().file("daemon.ior"));
-  EXPECT_EQ(ior.rfind("IOR:", 0), 0u) << ior;
 }
 
 }  // namespace

@@ -51,7 +51,6 @@ inline const std::string kErrorsFile = TALVO_ERRORS_FILE;
 struct DaemonSetup {
   bool protected_mode = false;
   std::string priority;  // unset: no setting
-  std::string trace_level = "1";
 };
 
 // talvod -f in its own folder (or `program`), listening once ready().
@@ -72,11 +71,8 @@ class DaemonUnderTest {
     writeFile(
         dir_.file("registry"),
         daemonRegistry(
-            std::string("TraceLevel=") + setup.trace_level +
-            (setup.priority.empty() ? "" : "\nPriority=" + setup.priority) +
-            "\nProtected=" + (setup.protected_mode ? "yes" : "no") +
-            "\nLog=no\nInterop=yes\nInteropFile=" + dir_.file("daemon.ior") +
-            "\nCheckpoint=no\n"));
+            (setup.priority.empty() ? "" : "Priority=" + setup.priority) +
+            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n"));
     std::map<std::string, std::string> env = {
         {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
         {"QV_DAEMON_PORT", "0"},
