@@ -19,50 +19,12 @@
 namespace talvo::examples::testing {
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class MapHandler : public ConfigHandler {
- public:
-  explicit MapHandler(std::map<std::string, std::string> values)
-      : values_(std::move(values)) {}
-  std::optional<std::string> lookup(const std::string& name) override {
-    auto it = values_.find(name);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  std::map<std::string, std::string> values_;
-};
-
 int nextOutputNumber() {
   static std::atomic<int> n{0};
   return ++n;
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "talvo_sample_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string builtProgram(const std::string& relative) {
-  const char* bin = std::getenv("TALVO_TEST_BIN");
-  return std::string(bin != nullptr ? bin : ".") + "/" + relative;
-}
 
 std::uint16_t freePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -167,12 +129,11 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds limit) {
   return std::nullopt;
 }
 
-std::string ChildProcess::output() const { return readFile(out_path_); }
-std::string ChildProcess::errors() const { return readFile(err_path_); }
-
-MapConfig::MapConfig(std::map<std::string, std::string> values) {
-  chain_.add("test", std::make_unique<MapHandler>(std::move(values)));
-  config_ = std::make_unique<RuntimeConfig>(chain_);
+std::string ChildProcess::output() const {
+  return talvo::testing::readFile(out_path_);
+}
+std::string ChildProcess::errors() const {
+  return talvo::testing::readFile(err_path_);
 }
 
 OrbOptions testOrbOptions(QuietContext& context, MapConfig& config) {

@@ -260,44 +260,6 @@ TEST_F(DaemonCommandsTest, BadCommandLinesExitTwo) {
   }
 }
 
-TEST_F(DaemonCommandsTest, HelpNamesEveryCommand) {
-  Result r = run("--help");
-  ASSERT_EQ(r.status, 0);
-  for (const char* cmd : {"create-shared",
-                          "create-unshared",
-                          "create-per-method",
-                          "list",
-                          "show",
-                          "delete",
-                          "exists",
-                          "legacy",
-                          "add-marker",
-                          "remove-marker",
-                          "add-method",
-                          "remove-method",
-                          "mkdir",
-                          "rmdir",
-                          "chown",
-                          "grant",
-                          "revoke",
-                          "bind",
-                          "iiop",
-                          "register",
-                          "active",
-                          "kill",
-                          "lookup",
-                          "add-hosts",
-                          "del-hosts",
-                          "list-hosts",
-                          "add-groups",
-                          "del-groups",
-                          "list-groups"}) {
-    EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos)
-        << cmd;
-    EXPECT_EQ(run(std::string(cmd) + " --help").status, 0) << cmd;
-  }
-}
-
 // ---- The activation road (an activator over a fake run time)
 // -----------------
 

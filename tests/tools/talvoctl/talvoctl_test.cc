@@ -119,14 +119,6 @@ TEST_F(TalvoctlTest, ExplainPrintsThePrintedForm) {
       << r.out;
 }
 
-TEST_F(TalvoctlTest, HelpSaysWhatEachCommandDoes) {
-  Result r = run("--help", env_);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("config "), std::string::npos);
-  EXPECT_NE(r.out.find("explain "), std::string::npos);
-  EXPECT_EQ(run("explain --help", env_).status, 0);
-}
-
 // --- boundaries ----------------------------------------------------------
 
 TEST_F(TalvoctlTest, ExplainAcceptsTheWholeMinorRange) {
