@@ -35,42 +35,31 @@ using talvo::testing::TempDir;
 // A RuntimeConfig answering only from its values.
 using MapConfig = talvo::testing::TestConfig;
 
-// A port that was free a moment ago on the loopback interface.
-std::uint16_t freePort();
-
 // A child process started with exactly `env` (plus PATH) and `args`; its
 // standard output and error go to files in `dir`. The destructor ends it
 // (SIGTERM, then SIGKILL) and reaps it.
-class ChildProcess {
+class ChildProcess : public talvo::testing::ChildProcess {
  public:
   ChildProcess(const std::string& dir, const std::string& program,
                const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+               const std::map<std::string, std::string>& env)
+      : talvo::testing::ChildProcess(program, options(dir, args, env)) {}
 
-  pid_t pid() const { return pid_; }
-  // Waits until standard output holds `text`; false when the process ended
-  // or the time ran out first.
-  bool waitForOutput(const std::string& text, std::chrono::milliseconds limit =
-                                                  std::chrono::seconds(10));
   // The port of the line "... on port N" the sample server prints.
   std::optional<std::string> announcedPort();
-  // Sends `signal_number` and waits for the end: the exit status (as
-  // waitpid gives it), or nullopt when it did not end in time.
-  std::optional<int> stop(int signal_number, std::chrono::milliseconds limit =
-                                                 std::chrono::seconds(10));
-  // Waits for the end without signalling.
-  std::optional<int> wait(std::chrono::milliseconds limit);
-  std::string output() const;
-  std::string errors() const;
 
  private:
-  std::string out_path_;
-  std::string err_path_;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
+  static talvo::testing::ChildOptions options(
+      const std::string& dir, const std::vector<std::string>& args,
+      const std::map<std::string, std::string>& env) {
+    talvo::testing::ChildOptions o;
+    o.args = args;
+    o.env = env;
+    o.inherit_env = false;
+    o.output_dir = dir;
+    o.end_signal = SIGTERM;
+    return o;
+  }
 };
 
 // The environment every child gets: configuration file and settings store
