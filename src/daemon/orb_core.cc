@@ -20,6 +20,7 @@
 #include "activation/activator_hooks.h"
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
+#include "checkpoint/daemon_checkpoint.h"
 #include "daemon/daemon_core.h"
 #include "imprep/trace.h"
 #include "interface/daemon.h"
@@ -96,7 +97,8 @@ class OrbActivationRuntime : public ActivationRuntime {
 
 class OrbCore : public DaemonCore {
  public:
-  explicit OrbCore(PortAllocator& ports) : ports_(ports) {}
+  OrbCore(PortAllocator& ports, checkpoint::DaemonCheckPoint* checkpoint)
+      : ports_(ports), checkpoint_(checkpoint) {}
 
   ~OrbCore() override {
     // No request reaches the daemon once it is being taken down.
@@ -107,7 +109,7 @@ class OrbCore : public DaemonCore {
     RuntimeConfig& config = runtimeConfig();
     orb_ = std::make_unique<Orb>();
     runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
-    activator_ = std::make_unique<PosixActivator>(*runtime_);
+    activator_ = std::make_unique<PosixActivator>(*runtime_, checkpoint_);
 
     interface::DaemonOptions o;
     o.unregistered_persistent_servers = options.unregistered_persistent_servers;
@@ -119,6 +121,7 @@ class OrbCore : public DaemonCore {
     o.trace = imprep::traceStreamSink();
     o.activator = activator_.get();
     o.ports = &ports_;
+    o.checkpoint = checkpoint_;
     if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
                                               &daemon_)) {
       return st;
@@ -159,6 +162,7 @@ class OrbCore : public DaemonCore {
 
  private:
   PortAllocator& ports_;
+  checkpoint::DaemonCheckPoint* checkpoint_;  // the factory's
   // Declared in the order they are made, so that they go in reverse: the
   // daemon (and its binding service) before the activator it uses.
   std::unique_ptr<Orb> orb_;
@@ -173,13 +177,19 @@ class OrbCoreFactory : public DaemonCoreFactory {
  public:
   OrbCoreFactory() : ports_(PortAllocator::fromRuntimeConfig()) {}
 
-  // Checkpointing is not built yet: the object and its file do nothing.
-  void createCheckpoint() override {}
-  void useCheckpointFile(const std::string&, CORBA::Environment&) override {}
+  void createCheckpoint() override {
+    checkpoint_ = std::make_unique<checkpoint::DaemonCheckPoint>();
+  }
+  // The file is read for the state transfer and then kept up to date.
+  void useCheckpointFile(const std::string& path,
+                         CORBA::Environment& env) override {
+    checkpoint_->openForReading(path, CORBA::Environment::defaultEnvironment());
+    checkpoint_->openForWriting(path, env);
+  }
 
   std::unique_ptr<DaemonCore> createDaemon(const DaemonOptions& options,
                                            CORBA::Environment& env) override {
-    auto core = std::make_unique<OrbCore>(*ports_);
+    auto core = std::make_unique<OrbCore>(*ports_, checkpoint_.get());
     if (Status st = core->start(options)) {
       env.set(std::move(st), CORBA::Environment::kSystem);
       return nullptr;
@@ -189,6 +199,7 @@ class OrbCoreFactory : public DaemonCoreFactory {
 
  private:
   std::unique_ptr<PortAllocator> ports_;
+  std::unique_ptr<checkpoint::DaemonCheckPoint> checkpoint_;
 };
 
 }  // namespace

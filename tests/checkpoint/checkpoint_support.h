@@ -1,0 +1,122 @@
+// Processes for the checkpoint tests: servers started the way an earlier
+// daemon would have started them (with their launch variables), and a set
+// of process ids that are killed and reaped when the set goes.
+
+#ifndef TALVO_TESTS_CHECKPOINT_CHECKPOINT_SUPPORT_H_
+#define TALVO_TESTS_CHECKPOINT_CHECKPOINT_SUPPORT_H_
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace talvo::testing {
+
+// Starts `argv` with NAME=value texts `env` added to this environment. Not
+// through the platform layer: the process is nobody's launch record.
+inline pid_t startProcess(std::vector<std::string> argv,
+                          const std::vector<std::string>& env = {}) {
+  std::vector<std::string> texts = env;
+  for (char** e = environ; *e != nullptr; ++e) texts.emplace_back(*e);
+  std::vector<char*> envp, args;
+  for (auto& t : texts) envp.push_back(t.data());
+  for (auto& a : argv) args.push_back(a.data());
+  envp.push_back(nullptr);
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(),
+                     envp.data()) != 0) {
+    return -1;
+  }
+  return pid;
+}
+
+// A stand-in server of `server` on `port`, as a daemon would have launched
+// it.
+inline pid_t startServer(const std::string& server, const std::string& port) {
+  return startProcess({"sleep", "60"},
+                      {"QV_SERVER_NAME=" + server, "QV_SERVER_PORT=" + port});
+}
+
+// Reaps every ended child without waiting.
+inline void reapEnded() {
+  int status = 0;
+  while (::waitpid(-1, &status, WNOHANG) > 0) {
+  }
+}
+
+// True once `pid` (a child of this process) has ended, within `timeout`.
+inline bool waitEnded(
+    pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid || (got < 0 && errno == ECHILD)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// Kills and reaps every child this process has, started or adopted (as a
+// subreaper), when it goes: servers of a killed driver may have been
+// started without anyone being told.
+class AllChildren {
+ public:
+  ~AllChildren() {
+    const std::string self = std::to_string(::getpid());
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc", ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream stat(entry.path() / "stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), {});
+      std::size_t close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream fields(text.substr(close + 1));
+      std::string state, parent;
+      fields >> state >> parent;
+      if (parent != self) continue;
+      pid_t pid = std::stoi(name);
+      ::kill(pid, SIGKILL);
+      waitEnded(pid);
+    }
+  }
+};
+
+// Process ids to end with the test, also when it fails. Only those that
+// are still unreaped children of this process are signalled: any other id
+// may belong to somebody else by now.
+class ProcessSet {
+ public:
+  ~ProcessSet() {
+    for (pid_t pid : pids_) {
+      int status = 0;
+      if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != 0) continue;
+      ::kill(pid, SIGKILL);
+      waitEnded(pid);
+    }
+  }
+  pid_t add(pid_t pid) {
+    pids_.insert(pid);
+    return pid;
+  }
+
+ private:
+  std::set<pid_t> pids_;
+};
+
+}  // namespace talvo::testing
+
+#endif  // TALVO_TESTS_CHECKPOINT_CHECKPOINT_SUPPORT_H_
