@@ -72,6 +72,8 @@ struct DaemonSetup {
   bool protected_mode = false;
   std::string priority = "3";
   std::string trace_level = "1";
+  // The checkpoint file; empty: checkpointing off.
+  std::string checkpoint_file;
 };
 
 // talvod -f in its own folder, listening on a free port once ready().
@@ -92,7 +94,10 @@ class DaemonUnderTest {
                              "\nPriority=" + setup.priority + "\nProtected=" +
                              (setup.protected_mode ? "yes" : "no") +
                              "\nLog=no\nInterop=yes\nInteropFile=" +
-                             dir_.file("daemon.ior") + "\nCheckpoint=no\n"));
+                             dir_.file("daemon.ior") + "\nCheckpoint=" +
+                             (setup.checkpoint_file.empty() ? "no" : "yes") +
+                             "\nCheckPointFile=" + setup.checkpoint_file +
+                             "\n"));
     std::map<std::string, std::string> env = {
         {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
         {"QV_DAEMON_PORT", std::to_string(port_)},
