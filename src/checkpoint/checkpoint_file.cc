@@ -346,10 +346,23 @@ void DaemonCPFile::set_del(std::string_view server, std::string_view marker,
 bool DaemonCPFile::rewriteLine(std::uint32_t n, const std::string& text) {
   std::string whole;
   if (file_->readAll(&whole)) return false;
-  const Line& line = lines_[n];
+  Line& line = lines_[n];
   whole.replace(line.offset, line.length, text);
   if (file_->replace(whole)) return false;
-  load(whole);
+  // Only the lines after this one move; the index keeps its line numbers.
+  const std::int64_t delta = static_cast<std::int64_t>(text.size()) -
+                             static_cast<std::int64_t>(line.length);
+  line.length = static_cast<std::uint32_t>(text.size());
+  for (std::size_t i = n + 1; i < lines_.size(); ++i) {
+    lines_[i].offset = static_cast<std::uint64_t>(
+        static_cast<std::int64_t>(lines_[i].offset) + delta);
+  }
+  std::string newKey(entryKey(text));
+  if (newKey != line.key) {
+    unindex(n);
+    lines_[n].key = std::move(newKey);
+    index(n);
+  }
   return true;
 }
 

@@ -42,10 +42,20 @@ inline pid_t startProcess(std::vector<std::string> argv,
 }
 
 // A stand-in server of `server` on `port`, as a daemon would have launched
-// it.
+// it. Returns once the program runs with its environment (for a moment
+// after the start the system still shows none).
 inline pid_t startServer(const std::string& server, const std::string& port) {
-  return startProcess({"sleep", "60"},
-                      {"QV_SERVER_NAME=" + server, "QV_SERVER_PORT=" + port});
+  pid_t pid = startProcess(
+      {"sleep", "60"}, {"QV_SERVER_NAME=" + server, "QV_SERVER_PORT=" + port});
+  const std::string environ_file = "/proc/" + std::to_string(pid) + "/environ";
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (pid > 0 && std::chrono::steady_clock::now() < end) {
+    std::ifstream in(environ_file);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    if (text.find("QV_SERVER_NAME=") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return pid;
 }
 
 // Reaps every ended child without waiting.

@@ -67,11 +67,12 @@ TEST(CheckpointRestart, TakesOverRunningServersAndDropsEndedOnes) {
   ASSERT_EQ(second.call(DaemonOp::kListActiveServers, {{}}, r), nullptr);
   EXPECT_EQ(r.args[0].as<Value::List>().size(), 1u);
 
-  ASSERT_EQ(second.call(DaemonOp::kKillServer, {S("kept"), S("m")}, r), nullptr);
+  ASSERT_EQ(second.call(DaemonOp::kKillServer, {S("kept"), S("m")}, r),
+            nullptr);
   EXPECT_TRUE(waitEnded(kept.pid));
   EXPECT_EQ(readFile(setup.checkpoint_file),
-            "kept:m::d:" + std::to_string(kept.pid) + ":4:tcp:cdr:" +
-                kept.port + ":2:\n");
+            "kept:m::d:" + std::to_string(kept.pid) +
+                ":4:tcp:cdr:" + kept.port + ":2:\n");
   ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
