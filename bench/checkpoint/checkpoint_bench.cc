@@ -6,12 +6,12 @@
 #include <benchmark/benchmark.h>
 #include <signal.h>
 
-#include "../daemon/talvod_process.h"
 #include "activation/posix_activator.h"
 #include "activation_support.h"
 #include "checkpoint/daemon_checkpoint.h"
 #include "checkpoint_support.h"
 #include "platform/files.h"
+#include "support/temp_dir.h"
 
 namespace talvo::checkpoint {
 namespace {

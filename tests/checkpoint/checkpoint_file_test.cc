@@ -5,12 +5,12 @@
 
 #include <random>
 
-#include "../daemon/talvod_process.h"
 #include "activation/posix_activator.h"
 #include "activation_support.h"
 #include "checkpoint/daemon_checkpoint.h"
 #include "gtest/gtest.h"
 #include "runtime/protocol/match_pattern.h"
+#include "support/temp_dir.h"
 
 namespace talvo::checkpoint {
 namespace {

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
+
 extern char** environ;
 
 namespace talvo::testing {
@@ -78,31 +80,10 @@ inline bool waitEnded(
   return false;
 }
 
-// Kills and reaps every child this process has, started or adopted (as a
-// subreaper), when it goes: servers of a killed driver may have been
-// started without anyone being told.
-class AllChildren {
- public:
-  ~AllChildren() {
-    const std::string self = std::to_string(::getpid());
-    std::error_code ignored;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/proc", ignored)) {
-      const std::string name = entry.path().filename().string();
-      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream stat(entry.path() / "stat");
-      std::string text((std::istreambuf_iterator<char>(stat)), {});
-      std::size_t close = text.rfind(')');
-      if (close == std::string::npos) continue;
-      std::istringstream fields(text.substr(close + 1));
-      std::string state, parent;
-      fields >> state >> parent;
-      if (parent != self) continue;
-      pid_t pid = std::stoi(name);
-      ::kill(pid, SIGKILL);
-      waitEnded(pid);
-    }
-  }
+// Ends and reaps every child of this process when it goes: the servers of
+// a killed daemon are adopted (as a subreaper) without anyone being told.
+struct EndChildren {
+  ~EndChildren() { endChildProcesses(); }
 };
 
 // Process ids to end with the test, also when it fails. Only those that

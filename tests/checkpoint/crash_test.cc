@@ -10,11 +10,11 @@
 #include <random>
 #include <sstream>
 
-#include "../daemon/talvod_process.h"
 #include "activation/posix_activator.h"
 #include "activation_support.h"
 #include "checkpoint/daemon_checkpoint.h"
 #include "checkpoint_support.h"
+#include "support/temp_dir.h"
 
 namespace talvo::checkpoint {
 namespace {
@@ -44,7 +44,7 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
   // The servers of a killed driver become children of this process.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   TempDir dir;
-  AllChildren cleanup;
+  EndChildren cleanup;
   ProcessSet all;
   const std::string path = dir.file("talvod.ckp");
   const std::string out = dir.file("reports");

@@ -41,7 +41,7 @@ Launched bind(DaemonUnderTest& d, const std::string& server) {
 
 TEST(CheckpointRestart, TakesOverRunningServersAndDropsEndedOnes) {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);  // the servers outlive their daemon
-  AllChildren cleanup;
+  EndChildren cleanup;
   TempDir state;
   DaemonSetup setup;
   setup.checkpoint_file = state.file("talvod.ckp");

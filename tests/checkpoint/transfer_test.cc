@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "../daemon/talvod_process.h"
 #include "activation/posix_activator.h"
 #include "activation_support.h"
 #include "checkpoint/daemon_checkpoint.h"
 #include "checkpoint_support.h"
+#include "support/temp_dir.h"
 
 namespace talvo::checkpoint {
 namespace {
