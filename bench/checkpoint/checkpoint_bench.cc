@@ -104,8 +104,8 @@ BENCHMARK(BM_RegistrationLonger)->Arg(100)->Arg(100000);
 void BM_TransferState(benchmark::State& state) {
   TraceCapture quiet;
   TempDir dir;
-  testing::ProcessSet processes;
-  const pid_t pid = processes.add(testing::startServer("bank", "7601"));
+  testing::EndChildren cleanup;
+  const pid_t pid = testing::startServer("bank", "7601");
   const std::string text =
       fileOf(static_cast<int>(state.range(0)), "bank", pid, "7601");
   for (auto _ : state) {

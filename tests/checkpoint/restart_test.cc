@@ -27,7 +27,7 @@ Launched bind(DaemonUnderTest& d, const std::string& server) {
   EXPECT_EQ(d.call(DaemonOp::kGetImplementationDetails,
                    {S(server), S("m"), S(""), {}, {}, {}, {}}, r),
             nullptr)
-      << d.process().err();
+      << d.process().errors();
   if (r.args.size() > 5) out.port = r.args[5].text();
   EXPECT_EQ(d.call(DaemonOp::kListActiveServers, {{}}, r), nullptr);
   for (const Value& s : r.args.at(0).as<Value::List>()) {
@@ -49,7 +49,7 @@ TEST(CheckpointRestart, TakesOverRunningServersAndDropsEndedOnes) {
   Launched kept, ended;
   {
     DaemonUnderTest first(setup);
-    ASSERT_TRUE(first.ready()) << first.process().err();
+    ASSERT_TRUE(first.ready()) << first.process().errors();
     kept = bind(first, "kept");
     ended = bind(first, "ended");
     ASSERT_GT(kept.pid, 0);
@@ -59,7 +59,7 @@ TEST(CheckpointRestart, TakesOverRunningServersAndDropsEndedOnes) {
   ASSERT_TRUE(waitEnded(ended.pid));
 
   DaemonUnderTest second(setup);
-  ASSERT_TRUE(second.ready()) << second.process().err();
+  ASSERT_TRUE(second.ready()) << second.process().errors();
   Launched again = bind(second, "kept");
   EXPECT_EQ(again.port, kept.port);
   EXPECT_EQ(again.pid, kept.pid);  // no second launch
