@@ -42,6 +42,8 @@
 #include <thread>
 
 #include "../../tests/daemon/e2e/e2e_support.h"
+#include "runtime/protocol/codec.h"
+#include "runtime/protocol/message.h"
 
 namespace talvo::testing {
 namespace {

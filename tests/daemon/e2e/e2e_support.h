@@ -27,9 +27,6 @@
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
-#include "runtime/protocol/codec.h"
-#include "runtime/protocol/message.h"
-#include "runtime/transport/event_loop.h"
 #include "support/transport_context.h"
 
 namespace talvo::testing {
@@ -118,40 +115,6 @@ class DaemonUnderTest {
   Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
     return client_->call(target(), interface::daemonOperation(op).signature,
                          std::move(args), reply);
-  }
-
-  // Sends `op` on a fresh connection that skips the binding exchange, so
-  // that the request carries no user name. The reply's exception, if any.
-  Status callUnbound(DaemonOp op, std::vector<Value> args) {
-    EventLoop loop(context_);
-    Channel* ch = nullptr;
-    if (Status st = loop.connect("127.0.0.1", std::to_string(port_), &ch)) {
-      return st;
-    }
-    const protocol::Signature& sig = interface::daemonSignature(op);
-    auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
-    if (Status st = protocol::encodeRequest(
-            *out, target().ref.requestHeader(sig.operation, 1, true), sig,
-            args)) {
-      return st;
-    }
-    if (Status st = loop.send(*ch, out->bytes())) return st;
-    Bytes frame;
-    if (Status st = loop.waitForFrame(
-            *ch, [](ByteView) { return true; }, 15000, frame)) {
-      return st;
-    }
-    auto in = protocol::makeDecoder(protocol::CodecKind::kXdr, frame);
-    protocol::ReplyOutcome outcome;
-    Value result;
-    if (Status st = protocol::decodeReply(*in, sig, outcome, args, result)) {
-      return st;
-    }
-    if (auto* sys =
-            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
-      return sys->cloneSystem();
-    }
-    return nullptr;
   }
 
   const TempDir& dir() const { return dir_; }
