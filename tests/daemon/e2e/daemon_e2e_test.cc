@@ -62,8 +62,14 @@ TEST(DaemonEndToEnd, ManagesServerRecordsAndAnswersFailures) {
   ASSERT_NE(escape, nullptr);
   EXPECT_FALSE(std::filesystem::exists(d.dir().path() + "/etc/x"));
 
-  ASSERT_EQ(d.call(DaemonOp::kServerExists, {S("bank")}, r), nullptr);
-  EXPECT_EQ(r.result, B(false));
+  // Without a Priority setting requests are served as they come; a daemon
+  // that paused between passes served two a second.
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(d.call(DaemonOp::kServerExists, {S("bank")}, r), nullptr);
+    EXPECT_EQ(r.result, B(false));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 // The binding exchange carries the client's user name: in protected mode
@@ -77,21 +83,6 @@ TEST(DaemonEndToEnd, ProtectedModeAcceptsItsOwnUserFromThisHost) {
   EXPECT_EQ(d.call(DaemonOp::kNewDirectory, {S("d")}, r), nullptr)
       << d.process().output();
   EXPECT_TRUE(std::filesystem::is_directory(d.dir().file("imprep/d")));
-}
-
-// --- Boundaries ------------------------------------------------------------
-
-// Without a Priority setting the daemon serves requests as they come; a
-// daemon that paused between passes served two a second.
-TEST(DaemonEndToEnd, ServesManyRequestsASecondAtTheDefaultPriority) {
-  DaemonUnderTest d;
-  ASSERT_TRUE(d.ready()) << d.process().errors();
-  CallReply r;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 40; ++i) {
-    ASSERT_EQ(d.call(DaemonOp::kServerExists, {S("bank")}, r), nullptr);
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 // --- Launching -------------------------------------------------------------
@@ -110,8 +101,8 @@ class LaunchTest : public ::testing::Test {
       ::kill(pid, SIGKILL);
       EXPECT_TRUE(eventually([&] {
         int status = 0;
-        return ::waitpid(pid, &status, WNOHANG) != 0 &&
-               (::kill(pid, 0) != 0 && errno == ESRCH);
+        ::waitpid(pid, &status, WNOHANG);
+        return processGone(pid);
       })) << pid;
     }
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
@@ -177,7 +168,7 @@ TEST_F(LaunchTest, LaunchesListsAndKillsAServer) {
 
   // Killing ends it; the daemon reaps it and forgets it.
   ASSERT_EQ(d.call(DaemonOp::kKillServer, {S("probe"), S("m")}, r), nullptr);
-  EXPECT_TRUE(waitGone(pid));
+  EXPECT_TRUE(eventually([&] { return processGone(pid); }));
   EXPECT_TRUE(active(d).empty());
 
   Status again = d.call(DaemonOp::kKillServer, {S("probe"), S("m")}, r);

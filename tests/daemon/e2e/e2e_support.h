@@ -132,13 +132,6 @@ class DaemonUnderTest {
   std::unique_ptr<Orb> client_;
 };
 
-// True when `pid` no longer exists (ended and reaped by its parent).
-inline bool waitGone(
-    pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  return eventually([&] { return ::kill(pid, 0) != 0 && errno == ESRCH; },
-                    timeout);
-}
-
 }  // namespace talvo::testing
 
 #endif  // TALVO_TESTS_DAEMON_E2E_E2E_SUPPORT_H_
