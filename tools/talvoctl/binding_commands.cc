@@ -8,7 +8,7 @@
 namespace talvo::talvoctl {
 namespace {
 
-using interface::DaemonClient;
+using client::DaemonClient;
 
 struct BindArgs {
   std::string server;
@@ -18,13 +18,13 @@ struct BindArgs {
   bool json = false;
 };
 
-const char* statusName(interface::LaunchStatus s) {
+const char* statusName(client::LaunchStatus s) {
   switch (s) {
-    case interface::LaunchStatus::kInActive:
+    case client::LaunchStatus::kInActive:
       return "inActive";
-    case interface::LaunchStatus::kManualLaunch:
+    case client::LaunchStatus::kManualLaunch:
       return "manualLaunch";
-    case interface::LaunchStatus::kAutomaticLaunch:
+    case client::LaunchStatus::kAutomaticLaunch:
       return "automaticLaunch";
   }
   return "unknown";
@@ -48,7 +48,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_flag("--ping", a->ping, "Then ping the object at that port");
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb& orb) {
-        interface::ImplementationDetails d;
+        client::ImplementationDetails d;
         check("getImplementationDetails",
               c.getImplementationDetails(a->server, a->marker, a->method, &d));
         if (a->json) {
@@ -77,7 +77,7 @@ void addBindingCommands(CLI::App& app) {
     addBindOptions(cmd, *a);
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        interface::IiopDetails d;
+        client::IiopDetails d;
         check("getIIOPDetails",
               c.getIIOPDetails(a->server, a->marker, a->method, &d));
         if (a->json) {
@@ -100,7 +100,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_option("PID", a->pid, "Its process id")->required();
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        interface::PersistentServerDetails d;
+        client::PersistentServerDetails d;
         check("registerPersistentServer",
               c.registerPersistentServer(a->server, a->pid, &d));
         printTable({"PORT", "COMMS", "CODE"},
@@ -114,7 +114,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_flag("--json", *json, "Print JSON");
     cmd->callback([json] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        std::vector<interface::ServerDetails> servers;
+        std::vector<client::ServerDetails> servers;
         check("listActiveServers", c.listActiveServers(&servers));
         if (*json) {
           nlohmann::json out = nlohmann::json::array();

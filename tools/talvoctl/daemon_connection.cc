@@ -89,8 +89,7 @@ void addDaemonOptions(CLI::App& app) {
   app.fallthrough();
 }
 
-void withDaemon(
-    const std::function<void(interface::DaemonClient&, Orb&)>& body) {
+void withDaemon(const std::function<void(client::DaemonClient&, Orb&)>& body) {
   runtimeStartup();
   // A tool is silent unless asked: trace lines only with --verbose.
   runtimeConfig().setDiagnosticsLevel(endpoint().verbose ? 1 : 0);
@@ -103,7 +102,7 @@ void withDaemon(
   Orb orb(options);
   Target target;
   check("connect", daemonTarget(orb, target));
-  interface::DaemonClient client(orb, std::move(target));
+  client::DaemonClient client(orb, std::move(target));
   body(client, orb);
 }
 

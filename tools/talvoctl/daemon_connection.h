@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/daemon_stubs.h"
+#include "client/daemon_client.h"
 #include "runtime/except/exception.h"
 #include "runtime/orb/orb.h"
 
@@ -32,8 +32,7 @@ inline constexpr int kFailureExit = 1;
 void addDaemonOptions(CLI::App& app);
 
 // Runs `body` with a client of the daemon; the Orb is the client's.
-void withDaemon(
-    const std::function<void(interface::DaemonClient&, Orb&)>& body);
+void withDaemon(const std::function<void(client::DaemonClient&, Orb&)>& body);
 
 // Returns when `st` is null; otherwise prints it as the failure of
 // `operation` and throws CLI::RuntimeError(kFailureExit).
