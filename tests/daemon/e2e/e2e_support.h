@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "../talvod_process.h"
-#include "interface/daemon_operations.h"
+#include "client/daemon_operations.h"
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
@@ -31,7 +31,7 @@
 
 namespace talvo::testing {
 
-using interface::DaemonOp;
+using client::DaemonOp;
 using protocol::Value;
 
 inline Value S(std::string s) { return Value::ofString(std::move(s)); }
@@ -107,13 +107,13 @@ class DaemonUnderTest {
     t.host = "127.0.0.1";
     t.port = std::to_string(port_);
     t.ref = protocol::ObjectRef("localhost", "QV_daemon", "", "", "IR",
-                                std::string(interface::kDaemonInterfaceName));
+                                std::string(client::kDaemonInterfaceName));
     return t;
   }
 
   // Calls `op` with one value per parameter (outs left void).
   Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
-    return client_->call(target(), interface::daemonOperation(op).signature,
+    return client_->call(target(), client::daemonOperation(op).signature,
                          std::move(args), reply);
   }
 
