@@ -110,7 +110,7 @@ TEST_F(ActivatorTest, ManualServerAliveWhileItsChannelReportsItsPid) {
 
 TEST_F(ActivatorTest, ListActiveShowsLiveProcessesAndDropsDeadNumericOnes) {
   pid_t dead = deadChild();
-  pid_t self = ::getpid();  // alive, and not our child
+  pid_t self = platform::spawnProcess("sleep 30", {}).pid;  // alive
   add("bank", "obj1", std::string("1234"), self);
   add("bank", "obj2", std::string("alice"), self);
   add("shop", "", std::string("77"), dead);
@@ -135,6 +135,7 @@ TEST_F(ActivatorTest, ListActiveShowsLiveProcessesAndDropsDeadNumericOnes) {
   // The dead records with numeric principals went; the user name stays.
   EXPECT_EQ(activator.size(), 3u);
   EXPECT_NE(activator.table().find("shop|||c|||bob"), nullptr);
+  platform::killChildAndWait(self);
 }
 
 TEST_F(ActivatorTest, PingObjectAsksTheRunTimeAndTracesFailures) {

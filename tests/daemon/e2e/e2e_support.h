@@ -48,6 +48,8 @@ inline const std::string kErrorsFile = TALVO_ERRORS_FILE;
 struct DaemonSetup {
   bool protected_mode = false;
   std::string priority;  // unset: no setting
+  // The checkpoint file; empty: checkpointing off.
+  std::string checkpoint_file;
 };
 
 // talvod -f in its own folder (or `program`), listening once ready().
@@ -69,7 +71,11 @@ class DaemonUnderTest {
         dir_.file("registry"),
         daemonRegistry(
             (setup.priority.empty() ? "" : "Priority=" + setup.priority) +
-            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n"));
+            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n" +
+            (setup.checkpoint_file.empty()
+                 ? ""
+                 : "Checkpoint=yes\nCheckPointFile=" + setup.checkpoint_file +
+                       "\n")));
     std::map<std::string, std::string> env = {
         {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
         {"QV_DAEMON_PORT", "0"},
