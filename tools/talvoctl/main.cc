@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   talvo::talvoctl::addEditCommands(app);
   talvo::talvoctl::addBindingCommands(app);
   talvo::talvoctl::addLocatorCommands(app);
+  talvo::talvoctl::addCompletionCommands(app);
 
   try {
     app.parse(argc, argv);
