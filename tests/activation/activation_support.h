@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "activation/activator_hooks.h"
-#include "runtime/config/trace_stream.h"
+#include "support/trace_capture.h"
 
 namespace talvo::testing {
 
@@ -78,41 +78,6 @@ class RecordingCheckpoint : public ActivationCheckpoint {
     calls.push_back("deleted " + server + " " + marker + " " +
                     principal.value_or("(none)"));
   }
-};
-
-// Collects trace lines while it lives; standard output is kept quiet.
-class TraceCapture {
- public:
-  TraceCapture() {
-    auto handler = std::make_unique<Handler>();
-    handler_ = handler.get();
-    wasActive_ = traceDispatcher().isActive("QV_StdOut");
-    traceDispatcher().deactivate("QV_StdOut");
-    traceDispatcher().add("TestCapture", std::move(handler));
-  }
-  ~TraceCapture() {
-    traceDispatcher().remove("TestCapture");
-    if (wasActive_) traceDispatcher().activate("QV_StdOut");
-  }
-  const std::vector<std::string>& lines() const { return handler_->lines; }
-  void clear() { handler_->lines.clear(); }
-  bool hasLine(const std::string& line) const {
-    return std::find(lines().begin(), lines().end(), line) != lines().end();
-  }
-  bool hasLineStarting(const std::string& start) const {
-    return std::any_of(lines().begin(), lines().end(),
-                       [&](const auto& l) { return l.rfind(start, 0) == 0; });
-  }
-
- private:
-  struct Handler : MessageHandler {
-    std::vector<std::string> lines;
-    void process(std::string_view message) override {
-      lines.emplace_back(message);
-    }
-  };
-  Handler* handler_;
-  bool wasActive_ = false;
 };
 
 }  // namespace talvo::testing

@@ -1,5 +1,5 @@
-// Test support for tests that start real processes: a temporary folder
-// removed afterwards, and the report written by talvo_launch_probe.
+// The report talvo_launch_probe writes about itself, for tests that start
+// real processes.
 
 #ifndef TALVO_TESTS_ACTIVATION_PROBE_SUPPORT_H_
 #define TALVO_TESTS_ACTIVATION_PROBE_SUPPORT_H_
@@ -17,28 +17,11 @@
 #include <string>
 #include <thread>
 
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
+
 namespace talvo::testing {
-
-// A fresh folder from mkdtemp, removed with its content on destruction.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "talvo-act-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // What a probe process reported about itself.
 struct ProbeReport {
@@ -52,10 +35,8 @@ struct ProbeReport {
 inline std::optional<ProbeReport> waitForReport(
     const std::string& path,
     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!std::filesystem::exists(path)) {
-    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  if (!eventually([&] { return std::filesystem::exists(path); }, timeout)) {
+    return std::nullopt;
   }
   ProbeReport report;
   std::ifstream in(path);
@@ -73,23 +54,6 @@ inline std::optional<ProbeReport> waitForReport(
     }
   }
   return report;
-}
-
-// Polls `condition` until it holds or `timeout` passes.
-template <class F>
-bool eventually(F condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// True when no process (not even a zombie) with this id exists any more.
-inline bool processGone(pid_t pid) {
-  return !std::filesystem::exists("/proc/" + std::to_string(pid));
 }
 
 }  // namespace talvo::testing

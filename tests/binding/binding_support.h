@@ -50,30 +50,6 @@ class ChannelRuntime : public ActivationRuntime {
   std::optional<std::string> iiopPort() override { return std::nullopt; }
 };
 
-// The process ids of this process's children, zombies included.
-inline std::vector<pid_t> childProcesses() {
-  std::vector<pid_t> out;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return out;
-  while (dirent* item = readdir(proc)) {
-    pid_t pid = std::atoi(item->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-        parent == ::getpid()) {
-      out.push_back(pid);
-    }
-  }
-  closedir(proc);
-  return out;
-}
-
 class BindingTest : public ::testing::Test {
  protected:
   BindingTest() {

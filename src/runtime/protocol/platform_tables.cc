@@ -15,7 +15,7 @@ struct PlatformEntry {
 // Only this build's platform is known; peers of other platforms show the
 // unknown texts.
 constexpr std::array<PlatformEntry, 1> kPlatforms = {{
-    {11, "Win32", "Microsoft Visual C++", "s1195"},
+    {11, "Win32", "GNU C++", "s1195"},
 }};
 
 const PlatformEntry* find(int index) {

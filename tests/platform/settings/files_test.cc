@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "temp_dir.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace talvo::platform {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace talvo::platform {
 namespace {

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "config_test_util.h"
 #include "runtime/config/config_report.h"
+#include "support/config_support.h"
+#include "support/temp_dir.h"
 
 namespace talvo {
 namespace {
 
 using testing::CleanConfigEnv;
-using testing::MapHandler;
+using testing::MapConfigHandler;
 using testing::ScopedEnv;
 using testing::TempDir;
 
@@ -118,8 +119,8 @@ TEST_F(ChainTest, UseConfigFileOnlyExactNo) {
 TEST(ConfigChainBoundary, PlaceBeforeAndActivation) {
   std::map<std::string, std::string> a{{"X", "a"}}, b{{"X", "b"}};
   ConfigChain chain;
-  chain.add("A", std::make_unique<MapHandler>(&a));
-  chain.add("B", std::make_unique<MapHandler>(&b));
+  chain.add("A", std::make_unique<MapConfigHandler>(&a));
+  chain.add("B", std::make_unique<MapConfigHandler>(&b));
   EXPECT_TRUE(chain.PlaceBefore("A", "B"));  // already so: unchanged
   EXPECT_EQ(chain.names(), (std::vector<std::string>{"A", "B"}));
   EXPECT_TRUE(chain.PlaceBefore("B", "A"));

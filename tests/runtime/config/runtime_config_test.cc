@@ -5,20 +5,21 @@
 
 #include <regex>
 
-#include "config_test_util.h"
 #include "platform/system_info.h"
 #include "runtime/config/trace_stream.h"
+#include "support/config_support.h"
+#include "support/temp_dir.h"
 
 namespace talvo {
 namespace {
 
-using testing::MapHandler;
+using testing::MapConfigHandler;
 
 // A configuration over one map-backed handler the test controls.
 class RuntimeConfigTest : public ::testing::Test {
  protected:
   RuntimeConfigTest() {
-    chain_.add("map", std::make_unique<MapHandler>(&values_));
+    chain_.add("map", std::make_unique<MapConfigHandler>(&values_));
   }
   RuntimeConfig& load() {
     config_ = std::make_unique<RuntimeConfig>(chain_);

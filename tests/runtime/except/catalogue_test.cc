@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace talvo {
 namespace {
@@ -157,7 +157,7 @@ TEST(CatalogueErrors, HostileFormatsAreText) {
 
 TEST(CatalogueErrors, UnavailableCatalogueAndRetry) {
   TempDir dir;
-  const std::string path = (dir.path() / "Talvo.err").string();
+  const std::string path = dir.file("Talvo.err");
   ErrorCatalogue catalogue(path);
   EXPECT_FALSE(catalogue.load());
   EXPECT_EQ(catalogue.text(10620, 0), "Error - Invalid errors file: " + path);
@@ -177,10 +177,10 @@ TEST(CatalogueErrors, NoPathOrADirectory) {
   ErrorCatalogue empty(std::string{});
   EXPECT_EQ(empty.text(10000, 0), "Error - No error file specified.");
   TempDir dir;
-  ErrorCatalogue directory(dir.path().string());
+  ErrorCatalogue directory(dir.path());
   EXPECT_FALSE(directory.load());
   EXPECT_EQ(directory.text(10000, 0),
-            "Error - Invalid errors file: " + dir.path().string());
+            "Error - Invalid errors file: " + dir.path());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "runtime/except/catalogue.h"
 #include "runtime/except/new_handler.h"
 #include "runtime/except/print.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace talvo {
 namespace {
@@ -35,7 +35,7 @@ testing::TempDir& folder() {
 // Keeps the configuration from reading files of the machine.
 void isolateConfiguration() {
   ::setenv("QV_USE_CONFIG_FILE", "no", 1);
-  ::setenv("QV_REGISTRY", (folder().path() / "no-registry").c_str(), 1);
+  ::setenv("QV_REGISTRY", folder().file("no-registry").c_str(), 1);
 }
 
 // Makes sure the process catalogue is loaded from kCatalogue.
@@ -75,7 +75,7 @@ TEST(ProcessCatalogue, FollowsQvErrorsUntilLoaded) {
   ::unsetenv("QV_ERRORS");
   auto& catalogue = processCatalogue();
   EXPECT_EQ(catalogue.text(10620, 0), "Error - No error file specified.");
-  const std::string path = (folder().path() / "Talvo.err").string();
+  const std::string path = folder().file("Talvo.err");
   ::setenv("QV_ERRORS", path.c_str(), 1);
   EXPECT_EQ(catalogue.text(10620, 0), "Error - Invalid errors file: " + path);
   folder().write("Talvo.err", kCatalogue);
