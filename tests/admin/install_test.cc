@@ -6,43 +6,36 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
-#include "../support/run_program.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace talvo::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern =
-        (fs::temp_directory_path() / "talvo-install-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+struct ProgramResult {
+  int status;
+  std::string out, err;
 };
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// Runs `program` to its end; its output is kept in a folder of its own.
+ProgramResult run(const std::string& program, std::vector<std::string> args,
+                  std::map<std::string, std::string> env = {}) {
+  TempDir dir;
+  ChildProcess child(program, {.args = std::move(args),
+                               .env = std::move(env),
+                               .output_dir = dir.path()});
+  int status = child.exitCode(std::chrono::minutes(4));
+  return {status, child.output(), child.errors()};
 }
 
 std::string gunzip(const std::string& path) {
-  return runProgram("/bin/gzip", {"-dc", path}).out;
+  return run("/bin/gzip", {"-dc", path}).out;
 }
 
 // The visible commands, from the generated completion's first case.
@@ -59,10 +52,9 @@ std::set<std::string> completedCommands(const std::string& script) {
 }
 
 TEST(InstallTest, TreeHoldsEverythingInItsPlace) {
-  Scratch root;
-  ProgramResult install =
-      runProgram(TALVO_CMAKE, {"--install", builtProgram("")},
-                 {{"DESTDIR", root.path()}}, std::chrono::minutes(2));
+  TempDir root;
+  ProgramResult install = run(TALVO_CMAKE, {"--install", builtProgram("")},
+                              {{"DESTDIR", root.path()}});
   ASSERT_EQ(install.status, 0) << install.out << install.err;
   const std::string prefix = root.path() + TALVO_PREFIX;
   for (const std::string& file :
@@ -79,18 +71,18 @@ TEST(InstallTest, TreeHoldsEverythingInItsPlace) {
   }
   // The unit starts the installed program, not one in the build.
   std::string units = root.path() + TALVO_UNIT_DIR;
-  std::string unit = slurp(units + "/talvo-daemon.service");
+  std::string unit = readFile(units + "/talvo-daemon.service");
   EXPECT_NE(unit.find(std::string("ExecStart=\"") + TALVO_PREFIX +
                       "/sbin/talvod\"\n"),
             std::string::npos)
       << unit;
-  EXPECT_NE(slurp(units + "/talvo-daemon.service.d/talvo-user.conf")
+  EXPECT_NE(readFile(units + "/talvo-daemon.service.d/talvo-user.conf")
                 .find("User=talvo\n"),
             std::string::npos);
 
   // Completion and manual page cover every command of the program.
   std::set<std::string> commands = completedCommands(
-      slurp(prefix + "/share/bash-completion/completions/talvoctl"));
+      readFile(prefix + "/share/bash-completion/completions/talvoctl"));
   EXPECT_GT(commands.size(), 30u);
   EXPECT_EQ(commands.count("completion"), 0u);  // hidden
   std::string page = gunzip(prefix + "/share/man/man1/talvoctl.1.gz");
@@ -112,11 +104,10 @@ TEST(InstallTest, TreeHoldsEverythingInItsPlace) {
 }
 
 TEST(InstallTest, DebianPackageHoldsWhatDpkgNeeds) {
-  Scratch out;
-  ProgramResult pack = runProgram(
-      TALVO_CPACK,
-      {"--config", builtProgram("CPackConfig.cmake"), "-B", out.path()}, {},
-      std::chrono::minutes(4));
+  TempDir out;
+  ProgramResult pack =
+      run(TALVO_CPACK,
+          {"--config", builtProgram("CPackConfig.cmake"), "-B", out.path()});
   ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
   std::string deb;
   for (const auto& entry : fs::directory_iterator(out.path())) {
@@ -124,7 +115,7 @@ TEST(InstallTest, DebianPackageHoldsWhatDpkgNeeds) {
   }
   ASSERT_FALSE(deb.empty());
 
-  ProgramResult control = runProgram("/usr/bin/dpkg-deb", {"-I", deb});
+  ProgramResult control = run("/usr/bin/dpkg-deb", {"-I", deb});
   ASSERT_EQ(control.status, 0) << control.err;
   for (const char* field : {" Package: talvo\n", " Version: 2.3c\n",
                             " Architecture: amd64\n", " Section: net\n"}) {
@@ -138,12 +129,12 @@ TEST(InstallTest, DebianPackageHoldsWhatDpkgNeeds) {
     EXPECT_NE(control.out.find(script), std::string::npos) << script;
   }
   ProgramResult conffiles =
-      runProgram("/usr/bin/dpkg-deb", {"--info", deb, "conffiles"});
+      run("/usr/bin/dpkg-deb", {"--info", deb, "conffiles"});
   EXPECT_EQ(conffiles.out,
             "/etc/talvo/Talvo.cfg\n/etc/talvo/Talvo.err\n"
             "/etc/talvo/registry\n");
 
-  ProgramResult files = runProgram("/usr/bin/dpkg-deb", {"-c", deb});
+  ProgramResult files = run("/usr/bin/dpkg-deb", {"-c", deb});
   ASSERT_EQ(files.status, 0) << files.err;
   for (const std::string& file :
        {std::string(TALVO_PREFIX) + "/sbin/talvod",

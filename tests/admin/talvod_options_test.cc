@@ -4,16 +4,28 @@
 
 #include <gtest/gtest.h>
 
-#include "../support/run_program.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace talvo::testing {
 namespace {
 
+struct ProgramResult {
+  int status;
+  std::string out, err;
+};
+
 ProgramResult talvod(std::vector<std::string> args) {
+  TempDir dir;
   // No NOTIFY_SOCKET: not started by the service manager.
-  return runProgram(
-      builtProgram("src/daemon/talvod"), args,
-      {{"QV_REGISTRY", "/nonexistent/registry"}, {"QV_USE_CONFIG_FILE", "no"}});
+  ChildProcess child(builtProgram("src/daemon/talvod"),
+                     {.args = std::move(args),
+                      .env = {{"QV_REGISTRY", dir.file("registry")},
+                              {"QV_USE_CONFIG_FILE", "no"}},
+                      .inherit_env = false,
+                      .output_dir = dir.path()});
+  int status = child.exitCode();
+  return {status, child.output(), child.errors()};
 }
 
 TEST(TalvodOptionsTest, HelpAndVersionAnswerWithoutStarting) {
