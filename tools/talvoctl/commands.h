@@ -27,6 +27,10 @@ void addExplainCommands(CLI::App& app);
 // `app` holds when it runs.
 void addCompletionCommands(CLI::App& app);
 
+// `status`: the daemon's host, process id, port and protocol (from its
+// binding message) and the number of running servers it knows.
+void addStatusCommand(CLI::App& app);
+
 // The commands that call the daemon (daemon_connection.h says how):
 // create-shared, create-unshared, create-per-method, list, show, delete,
 // exists, legacy.
