@@ -87,7 +87,7 @@ void addCompletionCommands(CLI::App& app) {
   cmd->add_option("SHELL", *shell, "bash")
       ->required()
       ->check(CLI::IsMember({"bash"}));
-  cmd->callback([&app] { writeBash(app, std::cout); });
+  cmd->callback([&app, shell] { writeBash(app, std::cout); });
 }
 
 }  // namespace talvo::talvoctl
