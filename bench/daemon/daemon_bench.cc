@@ -1,24 +1,33 @@
-// The built talvod measured from outside, at Priority 3:
+// The built talvod measured from outside:
 //
-//   daemon_bench [requests]      (default 2000 round trips per figure)
+//   daemon_bench [--baseline PATH] [requests]
 //
-// - the median round trip of serverExists and of getServer through the
-//   daemon, against a plain TCP echo of a frame of the same size served by
-//   a process of its own (with two or more processors, the client runs on
-//   the first and the daemon and the echo on the second);
-// - the daemon's CPU time while idle for 10 s;
-// - its resident memory after start and after 10,000 requests;
-// - getImplementationDetails of a running server against the echo, in
-//   alternating blocks;
-// - a request that launches a server (per-client-pid, so every request
-//   launches) against a bare posix_spawn plus the still-running test of the
-//   same program, back to back and after a pause.
+// With --baseline, a second talvod binary (an earlier build) is measured in
+// the same run, the two alternating block by block so that both see the
+// same load on the machine, and every figure is also given as the ratio
+// of this build to the baseline. This build runs without a Priority
+// setting (its default), the baseline at Priority 3 (the only one at which
+// it does not pause between requests; its default is shown separately).
 //
-// Prints one line per figure. Every process started is ended and reaped.
+// - serverExists and getImplementationDetails (of a running server) round
+//   trips with 1 and with 8 concurrent clients: median, 99th percentile and
+//   throughput, beside a TCP echo of frames of the same size served by a
+//   process of its own (client threads run on the first processor, the
+//   daemons and the echo on the second, when there are two);
+// - each daemon's CPU time and wake-ups (context switches of all its
+//   threads) while idle for 10 s;
+// - resident memory after start and after the round trips;
+// - a request that launches a server against a bare posix_spawn of the
+//   same program (this build only).
+//
+// Clients send ready-made request frames over plain sockets, so both
+// binaries are measured with the same client. Every process started is
+// ended and reaped.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -26,14 +35,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "../../tests/daemon/e2e/e2e_support.h"
@@ -43,127 +48,63 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double medianMicros(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 double micros(Clock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
 }
 
-// A TCP echo of frames: a 4-byte big-endian length, then the body, written
-// back whole. Served by a process of its own, as the daemon is, so that the
-// two round trips cross the same process boundary.
-class Echo {
- public:
-  Echo() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_, 1);
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      serve();
-      ::_exit(0);
-    }
-  }
-  ~Echo() {
-    ::close(listen_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  std::uint16_t port() const { return port_; }
-  pid_t pid() const { return pid_; }
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()))];
+}
 
-  // The median round trip of `frames` frames with `size` body bytes.
-  double medianRoundTrip(std::size_t size, int frames) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port_);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      ::close(fd);
-      return 0;
-    }
-    std::vector<std::uint8_t> frame(size + 4, 0x5a);
-    const std::uint32_t n = htonl(static_cast<std::uint32_t>(size));
-    std::memcpy(frame.data(), &n, 4);
-    std::vector<std::uint8_t> back(frame.size());
-    std::vector<double> times;
-    for (int i = 0; i < frames; ++i) {
-      auto t0 = Clock::now();
-      if (!writeAll(fd, frame.data(), frame.size()) ||
-          !readAll(fd, back.data(), back.size())) {
-        break;
-      }
-      times.push_back(micros(Clock::now() - t0));
-    }
+bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (k <= 0) return false;
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
+bool readAll(int fd, std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t k = ::recv(fd, p, n, 0);
+    if (k <= 0) return false;
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
+// Reads one frame (4-byte big-endian length, then the body).
+bool readFrame(int fd, Bytes& body) {
+  std::uint8_t head[4];
+  if (!readAll(fd, head, 4)) return false;
+  std::uint32_t n;
+  std::memcpy(&n, head, 4);
+  body.resize(ntohl(n));
+  return readAll(fd, body.data(), body.size());
+}
+
+int connectTo(std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     ::close(fd);
-    return medianMicros(times);
+    return -1;
   }
+  return fd;
+}
 
- private:
-  static bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-      ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-      if (k <= 0) return false;
-      p += k;
-      n -= static_cast<std::size_t>(k);
-    }
-    return true;
-  }
-  static bool readAll(int fd, std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-      ssize_t k = ::recv(fd, p, n, 0);
-      if (k <= 0) return false;
-      p += k;
-      n -= static_cast<std::size_t>(k);
-    }
-    return true;
-  }
-  void serve() {
-    for (;;) {
-      int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      std::uint8_t head[4];
-      while (readAll(fd, head, 4)) {
-        std::uint32_t n;
-        std::memcpy(&n, head, 4);
-        std::vector<std::uint8_t> body(ntohl(n));
-        if (!readAll(fd, body.data(), body.size()) || !writeAll(fd, head, 4) ||
-            !writeAll(fd, body.data(), body.size())) {
-          break;
-        }
-      }
-      ::close(fd);
-    }
-  }
-
-  int listen_ = -1;
-  std::uint16_t port_ = 0;
-  pid_t pid_ = -1;
-};
-
-// Pins `pid` (0: this process) to one processor, when there are two or
-// more: for the round trips, the client on the first, the daemon and the
-// echo on the second, so that both see the same placement. cpu -1 frees it
-// again (launched servers inherit the daemon's placement, and a new server
-// pinned beside the daemon would compete with it for one processor).
+// Pins `pid` (0: the calling thread) to one processor when there are two
+// or more; cpu -1 frees it again.
 void pinTo(pid_t pid, int cpu) {
   const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
   if (cpus < 2) return;
@@ -177,222 +118,345 @@ void pinTo(pid_t pid, int cpu) {
   ::sched_setaffinity(pid, sizeof set, &set);
 }
 
-// The encoded size of a request body.
-std::size_t requestSize(DaemonUnderTest& d, DaemonOp op,
-                        const std::vector<Value>& args) {
+// A TCP echo of frames, one process serving any number of connections
+// with poll, as the daemon does.
+class Echo {
+ public:
+  Echo() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listen_, 16);
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      serve();
+      ::_exit(0);
+    }
+    ::close(listen_);
+  }
+  ~Echo() {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  void serve() {
+    std::vector<pollfd> fds{{listen_, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds.data(), fds.size(), -1) < 0) return;
+      if (fds[0].revents & POLLIN) {
+        int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        fds.push_back({fd, POLLIN, 0});
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        Bytes body;
+        std::uint8_t head[4];
+        if (!readFrame(fds[i].fd, body)) {
+          ::close(fds[i].fd);
+          fds.erase(fds.begin() + static_cast<long>(i--));
+          continue;
+        }
+        const std::uint32_t len =
+            htonl(static_cast<std::uint32_t>(body.size()));
+        std::memcpy(head, &len, 4);
+        writeAll(fds[i].fd, head, 4);
+        writeAll(fds[i].fd, body.data(), body.size());
+      }
+    }
+  }
+
+  int listen_ = -1;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// Latencies and the elapsed time of one or more blocks of round trips.
+struct Figures {
+  std::vector<double> latencies;
+  double seconds = 0;
+  void add(const Figures& f) {
+    latencies.insert(latencies.end(), f.latencies.begin(), f.latencies.end());
+    seconds += f.seconds;
+  }
+  double median() const { return percentile(latencies, 0.5); }
+  double p99() const { return percentile(latencies, 0.99); }
+  double throughput() const {
+    return seconds > 0 ? latencies.size() / seconds : 0;
+  }
+};
+
+// `total` round trips of `frame` to `port`, spread over `clients`
+// connections each on a thread of its own.
+Figures roundTrips(std::uint16_t port, const Bytes& frame, int clients,
+                   int total) {
+  std::vector<std::vector<double>> each(static_cast<std::size_t>(clients));
+  std::vector<int> fds;
+  for (int c = 0; c < clients; ++c) fds.push_back(connectTo(port));
+  const auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c) {
+    threads.emplace_back([&, c] {
+      pinTo(0, 0);
+      Bytes back;
+      for (int i = 0; i < total / clients; ++i) {
+        auto t0 = Clock::now();
+        if (fds[c] < 0 || !writeAll(fds[c], frame.data(), frame.size()) ||
+            !readFrame(fds[c], back)) {
+          break;
+        }
+        each[c].push_back(micros(Clock::now() - t0));
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  Figures f;
+  f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (auto& v : each)
+    f.latencies.insert(f.latencies.end(), v.begin(), v.end());
+  for (int fd : fds) ::close(fd);
+  return f;
+}
+
+// The request frame (length and body) of `op` with `args`.
+Bytes requestFrame(DaemonUnderTest& d, DaemonOp op,
+                   const std::vector<Value>& args) {
   const protocol::Signature& sig = interface::daemonSignature(op);
   auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
   protocol::encodeRequest(*out, d.target().ref.requestHeader(sig.operation, 1),
                           sig, args);
-  return out->bytes().size();
+  Bytes body = out->bytes();
+  const std::uint32_t n = htonl(static_cast<std::uint32_t>(body.size()));
+  Bytes frame(4);
+  std::memcpy(frame.data(), &n, 4);
+  frame.insert(frame.end(), body.begin(), body.end());
+  return frame;
 }
 
-double medianCall(DaemonUnderTest& d, DaemonOp op,
-                  const std::vector<Value>& args, int count) {
-  std::vector<double> times;
-  CallReply r;
-  for (int i = 0; i < count; ++i) {
-    auto t0 = Clock::now();
-    Status st = d.call(op, args, r);
-    times.push_back(micros(Clock::now() - t0));
-    if (st) {
-      std::cerr << "call failed: " << st->bareName() << " " << st->minor()
-                << "\n";
-      return 0;
+// utime + stime of `pid` in clock ticks, and the context switches of all
+// its threads.
+struct Usage {
+  long ticks = 0;
+  long switches = 0;
+};
+
+Usage usage(pid_t pid) {
+  Usage u;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::string text = readFile(proc + "/stat");
+  std::size_t close = text.rfind(')');
+  if (close != std::string::npos) {
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14 || i == 15) u.ticks += std::atol(field.c_str());
     }
   }
-  return medianMicros(times);
-}
-
-// utime + stime of `pid`, in clock ticks.
-long cpuTicks(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  std::size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream rest(text.substr(close + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::atol(field.c_str());
-    if (i == 15) stime = std::atol(field.c_str());
+  std::error_code ec;
+  for (const auto& task :
+       std::filesystem::directory_iterator(proc + "/task", ec)) {
+    std::istringstream status(readFile(task.path().string() + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        u.switches += std::atol(line.c_str() + line.find(':') + 1);
+      }
+    }
   }
-  return utime + stime;
+  return u;
 }
 
 long rssKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::istringstream status(
+      readFile("/proc/" + std::to_string(pid) + "/status"));
   std::string line;
-  while (std::getline(in, line)) {
+  while (std::getline(status, line)) {
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   }
   return -1;
 }
 
-pid_t daemonPid(DaemonUnderTest& d) { return d.process().pid(); }
+// One talvod under measurement.
+struct Side {
+  std::string name;
+  std::unique_ptr<DaemonUnderTest> d;
+  Bytes exists, details;
+  long rss_start = 0;
+  std::map<std::string, Figures> figures;  // by "op/clients"
+};
 
-int run(int count) {
-  std::string probe = TALVO_LAUNCH_PROBE;
-  DaemonUnderTest d;
-  if (!d.ready()) {
-    std::cerr << "talvod did not start: " << d.process().err() << "\n";
-    return 1;
+bool prepare(Side& s, const std::string& program, const std::string& priority) {
+  DaemonSetup setup;
+  setup.priority = priority;
+  s.d = std::make_unique<DaemonUnderTest>(setup, program);
+  if (!s.d->ready()) {
+    std::cerr << s.name << ": talvod did not start: " << s.d->process().errors()
+              << "\n";
+    return false;
   }
-  const pid_t pid = daemonPid(d);
-  Echo echo;
-  pinTo(0, 0);
-  pinTo(pid, 1);
-  pinTo(echo.pid(), 1);
-  const long rss_start = rssKiB(pid);
-
+  pinTo(s.d->process().pid(), 1);
+  s.rss_start = rssKiB(s.d->process().pid());
   CallReply r;
-  d.call(DaemonOp::kNewSharedServer,
-         {S("bank"), L({"m1"}), L({"/bin/true"}), U(0)}, r);
-
-  // serverExists and getServer against the echo.
-  const std::vector<Value> exists = {S("bank")};
-  const std::vector<Value> get = {S("bank"), {}, {}, {}, {}, {},
-                                  {},        {}, {}, {}, {}};
-  double t_exists = medianCall(d, DaemonOp::kServerExists, exists, count);
-  double e_exists = echo.medianRoundTrip(
-      requestSize(d, DaemonOp::kServerExists, exists), count);
-  double t_get = medianCall(d, DaemonOp::kGetServer, get, count);
-  double e_get =
-      echo.medianRoundTrip(requestSize(d, DaemonOp::kGetServer, get), count);
-  std::printf("serverExists  median %.1f us, echo %.1f us, ratio %.2f\n",
-              t_exists, e_exists, t_exists / e_exists);
-  std::printf("getServer     median %.1f us, echo %.1f us, ratio %.2f\n", t_get,
-              e_get, t_get / e_get);
-
-  // 10,000 requests in all, then the memory.
-  for (int i = 2 * count; i < 10000; ++i)
-    d.call(DaemonOp::kServerExists, exists, r);
-  const long rss_after = rssKiB(pid);
-  std::printf(
-      "resident memory: %ld KiB after start, %ld KiB after 10000 "
-      "requests (ratio %.2f)\n",
-      rss_start, rss_after,
-      static_cast<double>(rss_after) / static_cast<double>(rss_start));
-
-  // Idle CPU.
-  const long t0 = cpuTicks(pid);
-  std::this_thread::sleep_for(std::chrono::seconds(10));
-  const long t1 = cpuTicks(pid);
-  std::printf(
-      "idle 10 s: %ld ticks of %ld per second used (%.3f%% of a "
-      "core)\n",
-      t1 - t0, ::sysconf(_SC_CLK_TCK),
-      100.0 * static_cast<double>(t1 - t0) /
-          (10.0 * static_cast<double>(::sysconf(_SC_CLK_TCK))));
-
-  // getImplementationDetails of a running server, in alternating blocks
-  // with the echo so that both see the same load on the machine.
-  const std::string cmd = probe + " " + d.dir().file("report") + " 120";
-  d.call(DaemonOp::kNewSharedServer, {S("run"), L({"m"}), L({cmd}), U(0)}, r);
+  const std::string cmd = std::string(TALVO_LAUNCH_PROBE) + " " +
+                          s.d->dir().file("report") + " 600";
   const std::vector<Value> details = {S("run"), S("m"), S(""), {}, {}, {}, {}};
-  if (Status st = d.call(DaemonOp::kGetImplementationDetails, details, r)) {
-    std::cerr << "launch failed: " << st->minor() << "\n";
+  if (Status st = s.d->call(DaemonOp::kNewSharedServer,
+                            {S("run"), L({"m"}), L({cmd}), U(0)}, r)) {
+    std::cerr << s.name << ": registering failed: " << st->minor() << "\n";
+    return false;
   }
-  const std::size_t details_size =
-      requestSize(d, DaemonOp::kGetImplementationDetails, details);
-  const int blocks = 10;
-  std::vector<double> t_details, e_details;
-  for (int b = 0; b < blocks; ++b) {
-    t_details.push_back(medianCall(d, DaemonOp::kGetImplementationDetails,
-                                   details, count / blocks));
-    e_details.push_back(echo.medianRoundTrip(details_size, count / blocks));
+  if (Status st = s.d->call(DaemonOp::kGetImplementationDetails, details, r)) {
+    std::cerr << s.name << ": launch failed: " << st->minor() << "\n";
+    return false;
   }
-  const double m_details = medianMicros(t_details);
-  const double m_echo = medianMicros(e_details);
-  std::printf(
-      "getImplementationDetails (running) median %.1f us, echo %.1f "
-      "us, ratio %.2f\n",
-      m_details, m_echo, m_details / m_echo);
+  s.exists = requestFrame(*s.d, DaemonOp::kServerExists, {S("run")});
+  s.details = requestFrame(*s.d, DaemonOp::kGetImplementationDetails, details);
+  return true;
+}
 
-  // Launching: per-client-pid starts a process on every request. Samples
-  // alternate with bare starts of the same program. Warm: back to back, and
-  // every new process is killed as soon as its sample is taken, so that no
-  // sample competes with an earlier child's start-up for the processors.
-  // Cold: after a pause, with the children left to start; the pause alone
-  // is shown by a request answered from the running server after it.
-  pinTo(0, -1);
-  pinTo(pid, -1);
+// Ends the servers the daemon launched.
+void endServers(Side& s) {
+  CallReply r;
+  if (s.d->call(DaemonOp::kListActiveServers, {{}}, r) != nullptr) return;
+  for (const Value& v : r.args[0].as<Value::List>()) {
+    ::kill(static_cast<pid_t>(v.as<Value::List>()[6].as<std::uint32_t>()),
+           SIGKILL);
+  }
+}
+
+// Launching: per-client-pid starts a process on every request; samples
+// alternate with bare starts of the same program.
+void launching(Side& s) {
+  std::string probe = TALVO_LAUNCH_PROBE;
+  DaemonUnderTest& d = *s.d;
+  const std::string cmd = probe + " " + d.dir().file("report") + " 120";
+  CallReply r;
   d.call(DaemonOp::kNewSharedServer, {S("each"), L({"m"}), L({cmd}), U(2)}, r);
   const std::vector<Value> each = {S("each"), S("m"), S(""), {}, {}, {}, {}};
-  std::set<pid_t> killed;
-  // Kills the daemon's per-client-pid servers not killed yet.
-  auto killLaunched = [&] {
-    CallReply list;
-    if (d.call(DaemonOp::kListActiveServers, {{}}, list)) return;
-    for (const Value& s : list.args[0].as<Value::List>()) {
-      const auto& fields = s.as<Value::List>();
-      const auto server = static_cast<pid_t>(fields[6].as<std::uint32_t>());
-      if (fields[0].as<std::optional<std::string>>() == "each" &&
-          killed.insert(server).second)
-        ::kill(server, SIGKILL);
+  std::vector<double> t_launch, t_spawn;
+  for (int i = 0; i < 40; ++i) {
+    auto t0 = Clock::now();
+    if (Status st = d.call(DaemonOp::kGetImplementationDetails, each, r)) {
+      std::cerr << "request failed: " << st->minor() << "\n";
     }
-  };
-  auto bareSpawn = [&](std::vector<double>& into, bool settle_first) {
-    std::string report = d.dir().file("bare");
-    std::string seconds = "120";
+    t_launch.push_back(micros(Clock::now() - t0));
+    endServers(s);
+    std::string report = d.dir().file("bare"), seconds = "120";
     char* argv[] = {probe.data(), report.data(), seconds.data(), nullptr};
     pid_t child = 0;
-    auto start = Clock::now();
+    t0 = Clock::now();
     if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ) != 0)
-      return;
+      continue;
     int status = 0;
-    bool running = ::waitpid(child, &status, WNOHANG) == 0;
-    into.push_back(micros(Clock::now() - start));
-    (void)running;
-    if (settle_first)
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ::waitpid(child, &status, WNOHANG);
+    t_spawn.push_back(micros(Clock::now() - t0));
     ::kill(child, SIGKILL);
     ::waitpid(child, &status, 0);
-  };
-  auto timedCall = [&](const std::vector<Value>& args,
-                       std::vector<double>& into) {
-    auto start = Clock::now();
-    Status st = d.call(DaemonOp::kGetImplementationDetails, args, r);
-    into.push_back(micros(Clock::now() - start));
-    if (st) std::cerr << "request failed: " << st->minor() << "\n";
-  };
-  const int launches = 40;
-  const auto pause = std::chrono::milliseconds(30);
-  std::vector<double> t_warm, s_warm, t_cold, t_idle, s_cold;
-  for (int i = 0; i < launches; ++i) {
-    timedCall(each, t_warm);
-    killLaunched();
-    bareSpawn(s_warm, false);
   }
-  for (int i = 0; i < launches / 2; ++i) {
-    std::this_thread::sleep_for(pause);
-    timedCall(each, t_cold);
-    std::this_thread::sleep_for(pause);
-    timedCall(details, t_idle);
-    std::this_thread::sleep_for(pause);
-    bareSpawn(s_cold, true);
-  }
-  killLaunched();
-  const double m_warm = medianMicros(t_warm), m_spawn = medianMicros(s_warm);
-  const double m_cold = medianMicros(t_cold), m_scold = medianMicros(s_cold);
+  const double launch = percentile(t_launch, 0.5);
+  const double spawn = percentile(t_spawn, 0.5);
   std::printf(
-      "launching request median %.1f us, bare spawn + test %.1f us, "
+      "launching request (%s) median %.1f us, bare spawn + test %.1f us, "
       "ratio %.2f\n",
-      m_warm, m_spawn, m_warm / m_spawn);
-  std::printf(
-      "  after a %d ms pause: launching request %.1f us, bare spawn + test "
-      "%.1f us, ratio %.2f; a request answered from the running server "
-      "%.1f us\n",
-      static_cast<int>(pause.count()), m_cold, m_scold, m_cold / m_scold,
-      medianMicros(t_idle));
+      s.name.c_str(), launch, spawn, launch / spawn);
+}
 
-  // Every server the daemon started goes with it.
-  if (d.call(DaemonOp::kListActiveServers, {{}}, r) == nullptr) {
-    for (const Value& s : r.args[0].as<Value::List>()) {
-      ::kill(static_cast<pid_t>(s.as<Value::List>()[6].as<std::uint32_t>()),
-             SIGKILL);
+int run(int count, const std::string& baseline) {
+  std::vector<Side> sides(baseline.empty() ? 1 : 2);
+  sides[0].name = "this build";
+  if (!prepare(sides[0], talvodPath(), "")) return 1;
+  if (!baseline.empty()) {
+    sides[1].name = "baseline";
+    if (!prepare(sides[1], baseline, "3")) return 1;
+  }
+  Echo echo;
+  pinTo(echo.pid(), 1);
+
+  // Alternating blocks: every side and the echo in every round.
+  const int rounds = 10;
+  const int per_block = std::max(count / rounds, 8);
+  std::map<std::string, Figures> echoes;
+  for (int round = 0; round < rounds; ++round) {
+    for (int clients : {1, 8}) {
+      for (Side& s : sides) {
+        s.figures["serverExists/" + std::to_string(clients)].add(
+            roundTrips(s.d->port(), s.exists, clients, per_block));
+        s.figures["getImplementationDetails/" + std::to_string(clients)].add(
+            roundTrips(s.d->port(), s.details, clients, per_block));
+      }
+      echoes["serverExists/" + std::to_string(clients)].add(
+          roundTrips(echo.port(), sides[0].exists, clients, per_block));
+      echoes["getImplementationDetails/" + std::to_string(clients)].add(
+          roundTrips(echo.port(), sides[0].details, clients, per_block));
     }
   }
+  std::printf("%-28s %-10s %10s %10s %12s %10s\n", "round trip", "side",
+              "median us", "p99 us", "requests/s", "vs echo");
+  for (const auto& [key, e] : echoes) {
+    std::printf("%-28s %-10s %10.1f %10.1f %12.0f\n", key.c_str(), "echo",
+                e.median(), e.p99(), e.throughput());
+    for (Side& s : sides) {
+      const Figures& f = s.figures[key];
+      std::printf("%-28s %-10s %10.1f %10.1f %12.0f %10.2f\n", key.c_str(),
+                  s.name == "baseline" ? "baseline" : "this", f.median(),
+                  f.p99(), f.throughput(), f.median() / e.median());
+    }
+    if (sides.size() == 2) {
+      const Figures& a = sides[0].figures[key];
+      const Figures& b = sides[1].figures[key];
+      std::printf(
+          "%-28s this/baseline: median %.3f, p99 %.3f, throughput %.3f\n",
+          key.c_str(), a.median() / b.median(), a.p99() / b.p99(),
+          a.throughput() / b.throughput());
+    }
+  }
+
+  for (Side& s : sides) {
+    const pid_t pid = s.d->process().pid();
+    std::printf(
+        "resident memory (%s): %ld KiB after start, %ld KiB after %d "
+        "requests\n",
+        s.name.c_str(), s.rss_start, rssKiB(pid), 4 * rounds * per_block);
+  }
+
+  // Idle: both daemons left alone for the same 10 s.
+  std::vector<Usage> before;
+  for (Side& s : sides) before.push_back(usage(s.d->process().pid()));
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  for (std::size_t i = 0; i < sides.size(); ++i) {
+    Usage after = usage(sides[i].d->process().pid());
+    std::printf("idle 10 s (%s): %ld ticks of %ld per second, %ld wake-ups\n",
+                sides[i].name.c_str(), after.ticks - before[i].ticks,
+                ::sysconf(_SC_CLK_TCK), after.switches - before[i].switches);
+  }
+
+  if (sides.size() == 2) {
+    // The baseline at its default Priority pauses between requests.
+    Side slow;
+    slow.name = "baseline, no Priority";
+    if (prepare(slow, baseline, "")) {
+      Figures f = roundTrips(slow.d->port(), slow.exists, 1, 6);
+      std::printf("serverExists (%s): %.1f requests/s\n", slow.name.c_str(),
+                  f.throughput());
+      endServers(slow);
+    }
+  }
+
+  pinTo(0, -1);
+  for (Side& s : sides) pinTo(s.d->process().pid(), -1);
+  launching(sides[0]);
+  for (Side& s : sides) endServers(s);
   return 0;
 }
 
@@ -401,6 +465,15 @@ int run(int count) {
 
 int main(int argc, char** argv) {
   ::setenv("TALVO_TEST_BIN", TALVO_BUILD_ROOT, 1);
-  int count = argc > 1 ? std::atoi(argv[1]) : 2000;
-  return talvo::testing::run(count > 0 ? count : 2000);
+  std::string baseline;
+  int count = 2000;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--baseline" && i + 1 < argc) {
+      baseline = argv[++i];
+    } else if (std::atoi(argv[i]) > 0) {
+      count = std::atoi(argv[i]);
+    }
+  }
+  return talvo::testing::run(count, baseline);
 }

@@ -1,23 +1,32 @@
-// The seam between the daemon program and the daemon itself: the daemon
-// object that serves QV_daemon, the run time's event loop and the
+// The seam between the daemon host and the daemon itself: the daemon object
+// that serves QV_daemon, the run time's event loop it is served on, and the
 // checkpoint object are reached through these two interfaces, so that the
-// program's start-up, main loop and tear-down do not depend on how they
-// are built.
+// host's start-up, passes and tear-down do not depend on how they are built
+// (tests put a fake behind them).
 //
-// makeDaemonCoreFactory() picks the implementation the program runs.
+// Every failure is a Status (null: success).
 //
-// Threads: every call is made on the service thread.
+// makeDaemonCoreFactory() picks the implementation the programs run.
+//
+// Threads: every call is made on the loop's thread, except Waker::wake().
 
 #ifndef TALVO_DAEMON_DAEMON_CORE_H_
 #define TALVO_DAEMON_DAEMON_CORE_H_
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "runtime/except/exception.h"
+
+namespace talvo {
+class EventLoop;
+class RuntimeConfig;
+class TalvoStream;
+}  // namespace talvo
 
 namespace talvo::daemon {
 
@@ -31,30 +40,56 @@ struct DaemonOptions {
   std::optional<std::string> other_name;    // always none in talvod
 };
 
+// What the daemon works with instead of the process-wide objects: the run
+// time's configuration and the trace stream. Not owned; both outlive the
+// host.
+struct DaemonContext {
+  RuntimeConfig& config;
+  TalvoStream& trace;
+};
+
+// Wakes a wait of the loop from any thread, or from a signal handler.
+class Waker {
+ public:
+  virtual ~Waker() = default;
+  virtual void wake() = 0;
+};
+
 // The daemon object together with the run time it serves requests with.
 class DaemonCore {
  public:
   virtual ~DaemonCore() = default;
 
-  // Declares the implementation QV_daemon ready without waiting. A failure
-  // is left in `env`.
-  virtual void implIsReady(CORBA::Environment& env) = 0;
+  // Declares the implementation QV_daemon ready without waiting.
+  virtual Status implIsReady() = 0;
 
-  // Waits at most `max_wait` (zero: only tests) for an event on any
-  // channel: a connection, a message or a closed connection. True when one
-  // is pending.
-  virtual bool eventPending(std::chrono::milliseconds max_wait) = 0;
+  // One pass of the loop: waits until something happens, or at most
+  // `max_wait` when one is given (zero: only looks), and serves every
+  // event that is ready. Nothing happening is not a failure; a failure of
+  // the pass is the result (the loop goes on).
+  virtual Status runOnce(std::optional<std::chrono::milliseconds> max_wait) = 0;
 
-  // Processes exactly one pending event without waiting. A failure is left
-  // in `env`.
-  virtual void processEvent(CORBA::Environment& env) = 0;
+  // A waker whose wake() makes `on_wake` run on the loop's thread and ends
+  // the current wait. Null when the loop cannot be woken: callers then bound
+  // their waits.
+  virtual std::shared_ptr<Waker> makeWaker(std::function<void()> on_wake) = 0;
+
+  // Has the loop call `on_ready` (on its thread) whenever `descriptor` is
+  // readable. False when the loop cannot watch it.
+  virtual bool watchReadable(int descriptor,
+                             std::function<void()> on_ready) = 0;
 
   // The daemon object's stringified interoperable reference ("IOR:...").
-  // A failure is left in `env`.
-  virtual std::string iorText(CORBA::Environment& env) = 0;
+  virtual Status iorText(std::string& text) = 0;
+
+  // The loop itself, for a front end that drives it from its own event
+  // loop (null when there is none to drive).
+  virtual EventLoop* loop() { return nullptr; }
 };
 
-// Makes the process-wide objects of the daemon's start-up.
+// Makes the process-wide objects of the daemon's start-up. The host calls,
+// in this order: createCheckpoint(); useCheckpointFile() when the settings
+// turn checkpointing on; createDaemon().
 class DaemonCoreFactory {
  public:
   virtual ~DaemonCoreFactory() = default;
@@ -62,24 +97,18 @@ class DaemonCoreFactory {
   // Creates the checkpoint object (held by the factory for the process).
   virtual void createCheckpoint() = 0;
 
-  // Gives the checkpoint object `path` and has it take up the file. A
-  // failure is left in `env`.
-  virtual void useCheckpointFile(const std::string& path,
-                                 CORBA::Environment& env) = 0;
+  // Gives the checkpoint object `path` and has it take up the file.
+  virtual Status useCheckpointFile(const std::string& path) = 0;
 
-  // Constructs the daemon object with the checkpoint object. Failure is
-  // reported through `env` (the result may then be null).
-  virtual std::unique_ptr<DaemonCore> createDaemon(const DaemonOptions& options,
-                                                   CORBA::Environment& env) = 0;
+  // Constructs the daemon object with the checkpoint object. On failure
+  // `core` stays null.
+  virtual Status createDaemon(const DaemonOptions& options,
+                              std::unique_ptr<DaemonCore>& core) = 0;
 };
 
-// The factory of the program.
-std::unique_ptr<DaemonCoreFactory> makeDaemonCoreFactory();
-
-// The process-wide pointer to the daemon object, beside the service's own
-// (null when there is none).
-DaemonCore* theDaemon();
-void setTheDaemon(DaemonCore* core);
+// The factory of the programs: the Orb on `context`'s configuration serving
+// the daemon object. It makes the port allocator at once (entry order).
+std::unique_ptr<DaemonCoreFactory> makeDaemonCoreFactory(DaemonContext context);
 
 }  // namespace talvo::daemon
 

@@ -35,8 +35,10 @@ struct DaemonSettings {
   bool interop = false;
   std::string interop_file;  // kDefaultInteropFile when `interop` is on
   bool checkpoint = false;
-  std::string checkpoint_file;   // as given, possibly empty
-  std::uint32_t delay_ms = 500;  // from Priority
+  std::string checkpoint_file;  // as given, possibly empty
+  // From Priority: the longest a wait may last when the loop must look
+  // for a stop or ended children itself (see DaemonHost).
+  std::uint32_t delay_ms = 500;
 };
 
 // The value `name` (lower case) of `values`, empty when missing.
@@ -50,8 +52,8 @@ bool isYes(const std::string& value);
 // of range saturate instead of overflowing.
 std::int32_t atoiValue(std::string_view text);
 
-// The delay between event passes for a Priority: 0 gives 500 ms, 1 gives
-// 300, 2 gives 100, 3 gives 0, any other number 300.
+// The delay of a Priority: 0 gives 500 ms, 1 gives 300, 2 gives 100, 3
+// gives 0, any other number 300.
 std::uint32_t priorityDelay(std::int32_t priority);
 
 // The settings from the values of the key (every default when the key

@@ -12,6 +12,8 @@
 #include "daemon/daemon_service.h"
 #include "daemon/runtime_link.h"
 #include "platform/signals.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/config/trace_stream.h"
 #include "runtime/except/new_handler.h"
 
 namespace {
@@ -68,19 +70,22 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // Controls wait for the dispatcher's thread; none may end the process.
+  // Controls wait for the dispatcher's thread and children's ends for the
+  // loop; none may end the process or be lost to another thread.
   talvo::platform::blockControlSignals();
   RuntimeStartupGuard guard;
   // Running out of memory anywhere ends the process with its fixed message.
   talvo::installNewHandler();
-  // The port allocator is made with the daemon object by the core factory.
-  prepareRuntime();
+  // The process-wide configuration and trace stream, handed down from here.
+  DaemonContext context{talvo::runtimeConfig(), talvo::traceStream()};
+  prepareRuntime(context.config);
   talvo::platform::installClosedownHandler();
-  refreshClosedownText();
+  refreshClosedownText(context.config);
   // The system is never the one the daemon cannot run on: no check here.
   {
-    std::unique_ptr<DaemonCoreFactory> factory = makeDaemonCoreFactory();
-    DaemonService service(kServiceName, *factory);
+    // Makes the port allocator now, as the entry does.
+    std::unique_ptr<DaemonCoreFactory> factory = makeDaemonCoreFactory(context);
+    DaemonService service(kServiceName, context, *factory);
     if (argc > 1 && strcasecmp(argv[1], "-f") == 0) {
       service.RunForeground();
     } else if (!service.HandleCommandLine(argc, argv) &&

@@ -6,9 +6,8 @@
 // view of the run time is the Orb's channels and pings; the daemon runs its
 // binding service on the two.
 //
-// The event loop is the Orb's: eventPending() waits (bounded) for what is
-// ready and serves it; a failure of that pass is kept for processEvent(),
-// which reports it in the caller's environment.
+// The configuration and the trace stream are the ones the host is given;
+// the event loop is the Orb's.
 
 #include <chrono>
 #include <cstdint>
@@ -21,12 +20,12 @@
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
 #include "daemon/daemon_core.h"
-#include "imprep/trace.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
 #include "platform/peer_process.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/config/trace_stream.h"
 #include "runtime/orb/orb.h"
 #include "runtime/protocol/object_ref.h"
 
@@ -34,6 +33,21 @@ namespace talvo::daemon {
 namespace {
 
 inline constexpr char kDaemonInterface[] = "QV_daemon";
+
+// The run time's trace lines: the configuration's level and prefix, written
+// to the host's trace stream.
+class ContextTraceSink : public protocol::TraceSink {
+ public:
+  explicit ContextTraceSink(DaemonContext context) : context_(context) {}
+  int level() const override { return context_.config.diagnosticsLevel(); }
+  void line(std::string_view text) override {
+    context_.config.writePrefix(context_.trace);
+    context_.trace << text << talvo::endl;
+  }
+
+ private:
+  DaemonContext context_;
+};
 
 std::string qualified(const std::string& host, RuntimeConfig& config) {
   return qualifyHostName(host.c_str(), config.localDomain());
@@ -96,7 +110,8 @@ class OrbActivationRuntime : public ActivationRuntime {
 
 class OrbCore : public DaemonCore {
  public:
-  explicit OrbCore(PortAllocator& ports) : ports_(ports) {}
+  OrbCore(DaemonContext context, PortAllocator& ports)
+      : context_(context), trace_(context), ports_(ports) {}
 
   ~OrbCore() override {
     // No request reaches the daemon once it is being taken down.
@@ -104,8 +119,11 @@ class OrbCore : public DaemonCore {
   }
 
   Status start(const DaemonOptions& options) {
-    RuntimeConfig& config = runtimeConfig();
-    orb_ = std::make_unique<Orb>();
+    RuntimeConfig& config = context_.config;
+    OrbOptions orb_options;
+    orb_options.config = &config;
+    orb_options.trace = &trace_;
+    orb_ = std::make_unique<Orb>(orb_options);
     runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
     activator_ = std::make_unique<PosixActivator>(*runtime_);
 
@@ -116,7 +134,9 @@ class OrbCore : public DaemonCore {
     if (options.interop) o.interop_file = options.interop_file;
     o.extra_launch = options.other_name;
     o.config = &config;
-    o.trace = imprep::traceStreamSink();
+    o.trace = [&stream = context_.trace](std::string_view line) {
+      stream << line << talvo::endl;
+    };
     o.activator = activator_.get();
     o.ports = &ports_;
     if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
@@ -135,29 +155,29 @@ class OrbCore : public DaemonCore {
     return orb_->listen(port, &port_);
   }
 
-  void implIsReady(CORBA::Environment&) override {}
+  Status implIsReady() override { return nullptr; }
 
-  bool eventPending(std::chrono::milliseconds max_wait) override {
-    pending_ = orb_->runOnce(static_cast<int>(max_wait.count()));
-    return pending_ != nullptr;
+  Status runOnce(std::optional<std::chrono::milliseconds> max_wait) override {
+    return orb_->runOnce(max_wait ? static_cast<int>(max_wait->count()) : -1);
   }
 
-  void processEvent(CORBA::Environment& env) override {
-    if (pending_) env.set(std::move(pending_), CORBA::Environment::kSystem);
+  std::shared_ptr<Waker> makeWaker(std::function<void()>) override {
+    return nullptr;
   }
 
-  std::string iorText(CORBA::Environment& env) override {
+  bool watchReadable(int, std::function<void()>) override { return false; }
+
+  Status iorText(std::string& text) override {
     const std::string host = orb_->config().hostName();
-    std::string text;
-    if (Status st = protocol::iorForReference(protocol::daemonReference(host),
-                                              host, port_, text)) {
-      env.set(std::move(st), CORBA::Environment::kSystem);
-      return {};
-    }
-    return text;
+    return protocol::iorForReference(protocol::daemonReference(host), host,
+                                     port_, text);
   }
+
+  EventLoop* loop() override { return &orb_->loop(); }
 
  private:
+  DaemonContext context_;
+  ContextTraceSink trace_;
   PortAllocator& ports_;
   // Declared in the order they are made, so that they go in reverse: the
   // daemon (and its binding service) before the activator it uses.
@@ -166,35 +186,42 @@ class OrbCore : public DaemonCore {
   std::unique_ptr<PosixActivator> activator_;
   std::unique_ptr<interface::Daemon> daemon_;
   std::uint16_t port_ = 0;
-  Status pending_;
 };
 
 class OrbCoreFactory : public DaemonCoreFactory {
  public:
-  OrbCoreFactory() : ports_(PortAllocator::fromRuntimeConfig()) {}
+  explicit OrbCoreFactory(DaemonContext context)
+      : context_(context),
+        ports_(std::make_unique<PortAllocator>(
+            context.config.daemonServerBase(),
+            context.config.daemonServerRange(),
+            [&config = context.config]() -> std::optional<std::string> {
+              if (config.diagnosticsLevel() == 0) return std::nullopt;
+              return config.tracePrefix("talvod");
+            })) {}
 
   // Checkpointing is not built yet: the object and its file do nothing.
   void createCheckpoint() override {}
-  void useCheckpointFile(const std::string&, CORBA::Environment&) override {}
+  Status useCheckpointFile(const std::string&) override { return nullptr; }
 
-  std::unique_ptr<DaemonCore> createDaemon(const DaemonOptions& options,
-                                           CORBA::Environment& env) override {
-    auto core = std::make_unique<OrbCore>(*ports_);
-    if (Status st = core->start(options)) {
-      env.set(std::move(st), CORBA::Environment::kSystem);
-      return nullptr;
-    }
-    return core;
+  Status createDaemon(const DaemonOptions& options,
+                      std::unique_ptr<DaemonCore>& core) override {
+    auto made = std::make_unique<OrbCore>(context_, *ports_);
+    if (Status st = made->start(options)) return st;
+    core = std::move(made);
+    return nullptr;
   }
 
  private:
+  DaemonContext context_;
   std::unique_ptr<PortAllocator> ports_;
 };
 
 }  // namespace
 
-std::unique_ptr<DaemonCoreFactory> makeDaemonCoreFactory() {
-  return std::make_unique<OrbCoreFactory>();
+std::unique_ptr<DaemonCoreFactory> makeDaemonCoreFactory(
+    DaemonContext context) {
+  return std::make_unique<OrbCoreFactory>(context);
 }
 
 }  // namespace talvo::daemon

@@ -1,16 +1,16 @@
 #include "daemon/runtime_link.h"
 
-#include <cstdio>
 #include <iostream>
 
 #include "platform/signals.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/config/trace_stream.h"
 
 namespace talvo::daemon {
 namespace {
 
-// The opaque values the entry and OnInit set on the broker object; nothing
-// in the daemon reads them back.
+// The opaque values the entry and the start-up set on the broker object;
+// nothing in the daemon reads them back.
 int g_broker_option = 0;
 int g_broker_setting = 0;
 
@@ -21,48 +21,27 @@ constexpr char kIdentification[] = "(Talvo broker run time, Linux)";
 RuntimeStartupGuard::RuntimeStartupGuard() { runtimeStartup(); }
 RuntimeStartupGuard::~RuntimeStartupGuard() = default;
 
-void prepareRuntime() {
-  runtimeConfig().setFlagByte(0);
+void prepareRuntime(RuntimeConfig& config) {
+  config.setFlagByte(0);
   g_broker_option = 1;
   std::cerr << " setup debug streams " << std::endl;
 }
 
-std::uint16_t diagnosticsLevel() { return runtimeConfig().diagnosticsLevel(); }
-
-void setDiagnosticsLevel(std::uint16_t level) {
-  runtimeConfig().setDiagnosticsLevel(level);
-  refreshClosedownText();
+void setDiagnosticsLevel(RuntimeConfig& config, std::uint16_t level) {
+  config.setDiagnosticsLevel(level);
+  refreshClosedownText(config);
 }
 
-std::string tracePrefix(const char* name) {
-  return runtimeConfig().tracePrefix(name);
-}
-
-void setServerName(const char* name) { runtimeConfig().setServerName(name); }
-
-void writeTraceLine(const std::string& text) { traceStream() << text << endl; }
-
-MessageHandler* addTraceHandler(const std::string& name,
-                                std::unique_ptr<MessageHandler> handler) {
-  MessageHandler* raw = handler.get();
-  traceDispatcher().add(name, std::move(handler));
-  return raw;
-}
-
-void removeTraceHandler(const std::string& name) {
-  traceDispatcher().remove(name);
-}
-
-void refreshClosedownText() {
-  std::uint16_t level = diagnosticsLevel();
+void refreshClosedownText(RuntimeConfig& config) {
+  const std::uint16_t level = config.diagnosticsLevel();
   // At any level but 1 the prefix starts with "[hh:mm:ss ": the handler
   // puts the time of the signal there.
-  platform::setClosedownText(level != 0, tracePrefix("talvod"),
+  platform::setClosedownText(level != 0, config.tracePrefix("talvod"),
                              level == 1 ? -1 : 1);
 }
 
-void writeBanner(const std::string& title) {
-  writeTraceLine(title + " v2.3c " + kIdentification);
+void writeBanner(TalvoStream& trace, const std::string& title) {
+  trace << title + " v2.3c " + kIdentification << endl;
 }
 
 void setBrokerSetting(int value) { g_broker_setting = value; }

@@ -1,20 +1,21 @@
-// What the daemon program asks of the broker run time at start-up and
-// shut-down: the start-up guard, the diagnostics level (which also decides
-// what the closedown handler writes), trace lines and the banner, the
-// server name and the opaque broker settings, and the message handlers of
-// the trace dispatcher.
+// What the daemon's start-up asks of the broker run time beyond the daemon
+// object: the start-up guard, the entry's preparation, the diagnostics
+// level (which also decides what the closedown handler writes) and the
+// start-up banner.
 //
-// Thread safety: service thread only (the closedown text is published
-// safely for the signal handler by the platform layer).
+// Threads: the thread that starts the daemon (the closedown text is
+// published safely for the signal handler by the platform layer).
 
 #ifndef TALVO_DAEMON_RUNTIME_LINK_H_
 #define TALVO_DAEMON_RUNTIME_LINK_H_
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "runtime/config/trace_stream.h"
+namespace talvo {
+class RuntimeConfig;
+class TalvoStream;
+}  // namespace talvo
 
 namespace talvo::daemon {
 
@@ -30,36 +31,20 @@ class RuntimeStartupGuard {
 // Entry step: clears the configuration's flag byte, sets the broker
 // option, and writes " setup debug streams " to the diagnostic stream
 // (standard error).
-void prepareRuntime();
+void prepareRuntime(RuntimeConfig& config);
 
-// The diagnostics level; setting it also prepares the closedown text
+// Sets the diagnostics level and prepares the closedown text for it
 // (nothing at level 0, the trace-line prefix for "talvod" otherwise).
-std::uint16_t diagnosticsLevel();
-void setDiagnosticsLevel(std::uint16_t level);
+void setDiagnosticsLevel(RuntimeConfig& config, std::uint16_t level);
 // Prepares the closedown text for the current level.
-void refreshClosedownText();
-
-// The trace-line prefix for `name`.
-std::string tracePrefix(const char* name);
-
-// Writes one line to the run time's trace stream.
-void writeTraceLine(const std::string& text);
+void refreshClosedownText(RuntimeConfig& config);
 
 // Writes the start-up banner: `title`, " v", "2.3c" and the run time's
 // identification, as one trace line.
-void writeBanner(const std::string& title);
+void writeBanner(TalvoStream& trace, const std::string& title);
 
-// The broker object's setting set at start-up (opaque), and the server
-// name.
+// The broker object's setting set at start-up (opaque).
 void setBrokerSetting(int value);
-void setServerName(const char* name);
-
-// Registers `handler` on the trace dispatcher under `name`, active.
-// Returns the handler (owned by the dispatcher).
-MessageHandler* addTraceHandler(const std::string& name,
-                                std::unique_ptr<MessageHandler> handler);
-// Removes and destroys the handler of that name, if any.
-void removeTraceHandler(const std::string& name);
 
 }  // namespace talvo::daemon
 

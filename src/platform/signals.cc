@@ -1,6 +1,7 @@
 #include "platform/signals.h"
 
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,6 +124,7 @@ void blockControlSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGUSR1);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGCHLD);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -134,7 +136,12 @@ ControlSignalThread::ControlSignalThread(std::function<void(int)> handler)
 
 ControlSignalThread::~ControlSignalThread() {
   stop_.store(true);
-  if (thread_.joinable()) thread_.join();
+  // The thread sleeps in sigwait: a SIGHUP aimed at it alone ends the wait,
+  // and it sees the stop before handling the signal.
+  if (thread_.joinable()) {
+    ::pthread_kill(thread_.native_handle(), SIGHUP);
+    thread_.join();
+  }
 }
 
 void ControlSignalThread::loop() {
@@ -142,15 +149,33 @@ void ControlSignalThread::loop() {
   sigemptyset(&set);
   sigaddset(&set, SIGUSR1);
   sigaddset(&set, SIGHUP);
-  // A bounded wait, so that the destructor's stop request is seen.
-  const struct timespec step { 0, 100 * 1000 * 1000 };
   while (!stop_.load()) {
-    int sig = ::sigtimedwait(&set, nullptr, &step);
+    int sig = 0;
+    if (::sigwait(&set, &sig) != 0 || stop_.load()) continue;
     if (sig == SIGUSR1) {
       handler_(kControlStop);
     } else if (sig == SIGHUP) {
       handler_(kControlUser);
     }
+  }
+}
+
+ChildEndWatch::ChildEndWatch() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGCHLD);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+ChildEndWatch::~ChildEndWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void ChildEndWatch::drain() {
+  if (fd_ < 0) return;
+  signalfd_siginfo info[8];
+  while (::read(fd_, info, sizeof info) > 0) {
   }
 }
 

@@ -9,7 +9,11 @@
 //
 // ControlSignalThread blocks SIGUSR1 and SIGHUP in the thread that creates
 // it (create it before any other thread, so that every later thread inherits
-// the mask) and takes them with sigtimedwait on its own thread.
+// the mask) and takes them with sigwait on its own thread, which sleeps
+// until a control arrives.
+//
+// ChildEndWatch turns SIGCHLD into a readable descriptor (signalfd), so
+// that an event loop learns of ended children without waking on a timer.
 
 #ifndef TALVO_PLATFORM_SIGNALS_H_
 #define TALVO_PLATFORM_SIGNALS_H_
@@ -25,9 +29,10 @@ namespace talvo::platform {
 inline constexpr int kControlStop = 1;    // SIGUSR1
 inline constexpr int kControlUser = 128;  // SIGHUP
 
-// Blocks SIGUSR1 and SIGHUP in the calling thread, so that a control that
-// arrives before the control thread runs waits for it instead of ending
-// the process. Call first thing in main, before any thread is created.
+// Blocks SIGUSR1, SIGHUP and SIGCHLD in the calling thread, so that a
+// control that arrives before the control thread runs waits for it instead
+// of ending the process, and a child's end waits for ChildEndWatch. Call
+// first thing in main, before any thread is created.
 void blockControlSignals();
 
 // Installs the closedown handler for SIGINT and SIGTERM. The handler writes
@@ -53,8 +58,8 @@ class ControlSignalThread {
   // which calls `handler` with kControlStop for SIGUSR1 and kControlUser for
   // SIGHUP, on its own thread, one call at a time.
   explicit ControlSignalThread(std::function<void(int control)> handler);
-  // Stops and joins the thread (within about 100 ms). The signals stay
-  // blocked in the calling thread.
+  // Stops and joins the thread. The signals stay blocked in the calling
+  // thread.
   ~ControlSignalThread();
   ControlSignalThread(const ControlSignalThread&) = delete;
   ControlSignalThread& operator=(const ControlSignalThread&) = delete;
@@ -65,6 +70,27 @@ class ControlSignalThread {
   std::function<void(int)> handler_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
+};
+
+// SIGCHLD as a descriptor that is readable while a child's end has not been
+// taken. SIGCHLD must be blocked in every thread (blockControlSignals());
+// the constructor blocks it in the calling thread. Not thread-safe: one
+// thread (the event loop's) uses it.
+class ChildEndWatch {
+ public:
+  ChildEndWatch();
+  ~ChildEndWatch();
+  ChildEndWatch(const ChildEndWatch&) = delete;
+  ChildEndWatch& operator=(const ChildEndWatch&) = delete;
+
+  // The descriptor to watch for reading; -1 when none could be made.
+  int descriptor() const { return fd_; }
+  // Takes every pending notice without blocking. Reap after this, so that a
+  // child ending meanwhile makes the descriptor readable again.
+  void drain();
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace talvo::platform

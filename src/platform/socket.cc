@@ -119,6 +119,10 @@ int finishConnect(int fd, int timeout_ms) {
   int ready = 0;
   if (int code = waitForEvents(entries, timeout_ms, ready)) return code;
   if (ready == 0) return kWsaEtimedout;
+  return connectResult(fd);
+}
+
+int connectResult(int fd) {
   int err = 0;
   socklen_t len = sizeof err;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) {
@@ -200,12 +204,15 @@ int localAddress(int fd, SocketAddress& out) {
   return 0;
 }
 
-int resolveHost(const std::string& host, std::uint32_t& address) {
+bool parseDotted(const std::string& host, std::uint32_t& address) {
   in_addr dotted{};
-  if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
-    address = ntohl(dotted.s_addr);
-    return 0;
-  }
+  if (::inet_pton(AF_INET, host.c_str(), &dotted) != 1) return false;
+  address = ntohl(dotted.s_addr);
+  return true;
+}
+
+int resolveHost(const std::string& host, std::uint32_t& address) {
+  if (parseDotted(host, address)) return 0;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

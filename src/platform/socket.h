@@ -69,6 +69,8 @@ int startConnect(int fd, const SocketAddress& to);
 // Waits up to `timeout_ms` (negative: no limit) for a started connect to end
 // and returns its result (kWsaEtimedout when the time runs out).
 int finishConnect(int fd, int timeout_ms);
+// The result of a started connect once its socket is writable.
+int connectResult(int fd);
 
 // Accepts one connection as a non-blocking, close-on-exec socket. Returns
 // kWsaEwouldblock when none is waiting.
@@ -89,6 +91,9 @@ int shutdownBoth(int fd);
 int peerAddress(int fd, SocketAddress& out);
 int localAddress(int fd, SocketAddress& out);
 
+// True (and the address) when `host` is a dotted IPv4 address; never looks
+// anything up.
+bool parseDotted(const std::string& host, std::uint32_t& address);
 // Resolves a host: a dotted address first, else the first IPv4 address of
 // the name. Failure: 11001 to 11004 (or a system error's code).
 int resolveHost(const std::string& host, std::uint32_t& address);

@@ -110,12 +110,7 @@ Status Orb::listen(const std::string& port, std::uint16_t* bound) {
 }
 
 Status Orb::runOnce(int timeout_ms) {
-  Status status = loop_.runOnce(timeout_ms);
-  if (status && status->minor() == kMinorTimeout &&
-      status->completed() == CORBA::COMPLETED_YES) {
-    return nullptr;  // nothing happened
-  }
-  return status;
+  return std::move(loop_.runOnce(timeout_ms).failure);
 }
 
 std::shared_ptr<Orb::Peer> Orb::peerOf(Channel& channel) {

@@ -1,3 +1,6 @@
+// The core of the event loop: watched descriptors, timers, wakers, one pass
+// of the loop, and the entry points for a loop that drives this one.
+
 #include "runtime/transport/event_loop.h"
 
 #include <algorithm>
@@ -7,333 +10,164 @@
 #include "runtime/transport/socket_failure.h"
 
 namespace talvo {
-namespace {
 
-using Clock = std::chrono::steady_clock;
+static_assert(EventLoop::kReadable == platform::kWaitRead &&
+              EventLoop::kWritable == platform::kWaitWrite &&
+              EventLoop::kError == platform::kWaitError &&
+              EventLoop::kHangUp == platform::kWaitHangUp &&
+              EventLoop::kInvalid == platform::kWaitInvalid);
 
-// Bytes read from one connection per pass, so that a peer that sends
-// without pause cannot keep the loop from the others.
-constexpr std::size_t kReadPiece = 64 * 1024;
-constexpr std::size_t kReadBudget = 4 * kReadPiece;
-// Connections accepted from one listener per pass.
-constexpr int kAcceptBudget = 64;
-constexpr auto kListenerRest = std::chrono::milliseconds(100);
-
-bool isIdleWait(const Status& status) {
-  return status && status->minor() == kMinorTimeout &&
-         status->completed() == CORBA::COMPLETED_YES &&
-         dynamic_cast<const CORBA::COMM_FAILURE*>(status.get()) != nullptr;
-}
-
-}  // namespace
+struct EventLoop::WakerImpl : LoopWaker {
+  WakerImpl(std::shared_ptr<WakeState> s, std::shared_ptr<WakerEntry> e)
+      : state(std::move(s)), entry(std::move(e)) {}
+  ~WakerImpl() override {
+    entry->dropped.store(true);
+    state->signal.raise();  // lets the loop forget the entry
+  }
+  // Async-signal-safe: a lock-free store and one write(2).
+  void wake() override {
+    entry->pending.store(true);
+    state->signal.raise();
+  }
+  std::shared_ptr<WakeState> state;
+  std::shared_ptr<WakerEntry> entry;
+};
 
 EventLoop::EventLoop(TransportContext& context)
     : context_(context),
       max_message_size_(parseMaxMessageSize(context.maxMessageSize())) {}
 
-EventLoop::~EventLoop() = default;
-
-void EventLoop::setCallbacks(EventLoopCallbacks callbacks) {
-  callbacks_ = std::move(callbacks);
+EventLoop::~EventLoop() {
+  // Channels first: their close may still touch watches and timers.
+  connecting_.clear();
 }
 
-void EventLoop::setIntegrityCheck(
-    std::function<std::optional<std::string>(ByteView)> check) {
-  integrity_ = std::move(check);
+void EventLoop::watch(int fd, short interest, FileHandler handler) {
+  files_[fd] = FileEvent{interest, next_serial_++, std::move(handler)};
+  watchesChanged();
 }
 
-void EventLoop::setConnectTimeout(std::chrono::milliseconds timeout) {
-  connect_timeout_ = timeout;
+void EventLoop::setInterest(int fd, short interest) {
+  auto it = files_.find(fd);
+  if (it == files_.end() || it->second.interest == interest) return;
+  it->second.interest = interest;
+  watchesChanged();
 }
 
-void EventLoop::trace(const std::string& text, bool prefixed) {
-  if (context_.diagnosticsLevel() != 0) context_.trace(text, prefixed);
+void EventLoop::unwatch(int fd) {
+  if (files_.erase(fd) != 0) watchesChanged();
 }
 
-void EventLoop::traceNewConnection(const Channel& channel) {
-  trace(channel.newConnectionText(), true);
+EventLoop::TimerId EventLoop::addTimer(std::chrono::milliseconds delay,
+                                       std::function<void()> fn,
+                                       std::chrono::milliseconds repeat) {
+  const TimerId id = next_timer_++;
+  const Clock::time_point due = Clock::now() + delay;
+  timers_.emplace(id, Timer{due, repeat, std::move(fn)});
+  timer_queue_.emplace(due, id);
+  watchesChanged();
+  return id;
 }
 
-EventLoop::Connection* EventLoop::connectionOf(const Channel& channel) {
-  auto it = connections_.find(channel.id());
-  if (it == connections_.end() || it->second->closed) return nullptr;
-  return it->second.get();
+bool EventLoop::cancelTimer(TimerId id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return false;
+  timer_queue_.erase({it->second.due, id});
+  timers_.erase(it);
+  return true;
 }
 
-Channel* EventLoop::channel(std::uint64_t id) {
-  auto it = connections_.find(id);
-  if (it == connections_.end() || it->second->closed) return nullptr;
-  return it->second->channel.get();
-}
-
-Channel* EventLoop::find(const std::function<bool(const Channel&)>& match) {
-  for (auto& [id, conn] : connections_) {
-    if (!conn->closed && match(*conn->channel)) return conn->channel.get();
-  }
-  return nullptr;
-}
-
-std::size_t EventLoop::channelCount() const { return connections_.size(); }
-
-Channel& EventLoop::addConnection(platform::SocketHandle socket,
-                                  const platform::SocketAddress& peer,
-                                  bool outgoing) {
-  auto conn =
-      std::make_unique<Connection>(talvoFrameFormat(), max_message_size_);
-  conn->channel = std::make_unique<TalvoTCPChannel>();
-  Channel& ch = *conn->channel;
-  ch.id_ = next_id_++;
-  ch.socket_ = socket.get();
-  ch.peer_ = peer;
-  ch.connected_ = true;
-  ch.outgoing_ = outgoing;
-  ch.max_message_size_ = max_message_size_;
-  platform::setNoDelay(socket.get());
-  conn->socket = std::move(socket);
-  // This side chose the protocol of the connections it makes.
-  conn->detected = outgoing;
-  connections_.emplace(ch.id_, std::move(conn));
-  if (callbacks_.on_open) callbacks_.on_open(ch);
-  return ch;
-}
-
-void EventLoop::acceptAll(Listener& listener) {
-  for (int i = 0; i < kAcceptBudget; ++i) {
-    platform::SocketHandle socket;
-    platform::SocketAddress peer;
-    int code = platform::acceptConnection(listener.socket.get(), socket, peer);
-    if (code == platform::kWsaEwouldblock) return;
-    if (code != 0) {
-      listener.resting_until = Clock::now() + kListenerRest;
-      return;
+std::size_t EventLoop::handleDueTimers() {
+  std::size_t ran = 0;
+  const Clock::time_point now = Clock::now();
+  // Only timers due now: one that a callback adds with no delay runs in
+  // the next pass, so a repeating timer cannot hold the loop.
+  while (!timer_queue_.empty() && timer_queue_.begin()->first <= now) {
+    const TimerId id = timer_queue_.begin()->second;
+    timer_queue_.erase(timer_queue_.begin());
+    auto it = timers_.find(id);
+    std::function<void()> fn;
+    if (it->second.repeat.count() > 0) {
+      it->second.due = now + it->second.repeat;
+      timer_queue_.emplace(it->second.due, id);
+      fn = it->second.fn;
+    } else {
+      fn = std::move(it->second.fn);
+      timers_.erase(it);
     }
-    addConnection(std::move(socket), peer, false);
+    ++ran;
+    fn();
   }
+  return ran;
 }
 
-void EventLoop::readFrom(Connection& conn) {
-  std::size_t total = 0;
-  while (!conn.eof && total < kReadBudget) {
-    // Read into the loop's scratch space (no zero-filling of the pending
-    // bytes); it is free again before any callback runs.
-    read_scratch_.resize(kReadPiece);
-    std::size_t got = 0;
-    int code = platform::receiveSome(conn.socket.get(), read_scratch_, got);
-    conn.pending.insert(conn.pending.end(), read_scratch_.begin(),
-                        read_scratch_.begin() + got);
-    if (code == platform::kWsaEwouldblock) break;
-    if (code != 0) {
-      closeWith(conn, socketFailure(kMinorReceive, code));
-      return;
-    }
-    if (got == 0) conn.eof = true;
-    total += got;
-    // A short read emptied the socket's queue: what arrives later is
-    // reported by the next wait, so no read is spent to hear EAGAIN.
-    if (got < kReadPiece) break;
-  }
-  processInput(conn);
-  if (conn.eof && !conn.closed) {
-    // Hand over what is still queued if the socket takes it, then close.
-    if (conn.out_bytes > 0) writeTo(conn);
-    if (!conn.closed) closeWith(conn, nullptr);
-  }
+std::optional<EventLoop::Clock::time_point> EventLoop::nextTimer() const {
+  if (timer_queue_.empty()) return std::nullopt;
+  return timer_queue_.begin()->first;
 }
 
-void EventLoop::processInput(Connection& conn) {
-  while (!conn.closed) {
-    ByteView view(conn.pending.data() + conn.pending_pos,
-                  conn.pending.size() - conn.pending_pos);
-    if (!conn.detected) {
-      if (view.size() < 4 && !conn.eof) break;
-      if (detectProtocol(view) == WireProtocol::kIiop) {
-        if (iiop_ == nullptr) {
-          closeWith(conn, fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP"));
-          return;
-        }
-        conn.assembler.setFormat(giopFrameFormat());
-        conn.channel->setProtocolKind(kIiopProtocolKind);
-      }
-      conn.detected = true;
-    }
-    if (view.empty()) break;
-    const std::size_t before = view.size();
-    FrameAssembler::Result result = conn.assembler.feed(view);
-    conn.pending_pos += before - view.size();
-    if (result == FrameAssembler::Result::kTooLarge) {
-      refuseTooLarge(conn);
-      return;
-    }
-    if (result == FrameAssembler::Result::kNeedMore) break;
-    deliver(conn, conn.assembler.takeFrame());
-  }
-  if (conn.pending_pos == conn.pending.size()) {
-    conn.pending.clear();
-    conn.pending_pos = 0;
-  } else if (conn.pending_pos >= kReadPiece) {
-    conn.pending.erase(conn.pending.begin(),
-                       conn.pending.begin() + conn.pending_pos);
-    conn.pending_pos = 0;
-  }
-}
-
-void EventLoop::deliver(Connection& conn, Bytes frame) {
-  Channel& ch = *conn.channel;
-  const bool iiop = ch.protocolKind() == kIiopProtocolKind;
-  if (!iiop) {
-    if (integrity_) {
-      if (std::optional<std::string> failure = integrity_(frame)) {
-        closeWith(conn, fail<CORBA::COMM_FAILURE>(kMinorIntegrity, *failure));
-        return;
-      }
-    }
-    std::optional<std::int32_t> kind = frameKind(frame, ch.optimised());
-    if (!kind || !isKnownKind(*kind)) {
-      if (callbacks_.on_error) {
-        CORBA::COMM_FAILURE refused(kMinorFrame);
-        callbacks_.on_error(ch, refused);
-      }
-      return;
+std::shared_ptr<LoopWaker> EventLoop::makeWaker(std::function<void()> on_wake) {
+  if (!wake_) {
+    wake_ = std::make_shared<WakeState>();
+    if (int code = wake_->signal.open()) {
+      trace(socketErrorText(code), true);
+    } else {
+      watch(wake_->signal.fd(), kReadable, [this](short) { runWakers(); });
     }
   }
-  for (auto it = waiters_.rbegin(); it != waiters_.rend(); ++it) {
-    Waiter& w = **it;
-    if (w.channel_id == ch.id() && !w.done && (*w.match)(frame)) {
-      w.frame = std::move(frame);
-      w.done = true;
-      return;
-    }
+  auto entry = std::make_shared<WakerEntry>();
+  entry->on_wake = std::move(on_wake);
+  wakers_.push_back(entry);
+  return std::make_shared<WakerImpl>(wake_, std::move(entry));
+}
+
+void EventLoop::runWakers() {
+  wake_->signal.drain();
+  std::erase_if(wakers_, [](const std::shared_ptr<WakerEntry>& e) {
+    return e->dropped.load();
+  });
+  // A callback may make wakers of its own.
+  std::vector<std::shared_ptr<WakerEntry>> woken;
+  for (const auto& e : wakers_) {
+    if (e->pending.exchange(false)) woken.push_back(e);
   }
-  if (iiop) {
-    iiop_->onFrame(ch, frame);
-  } else if (callbacks_.on_frame) {
-    callbacks_.on_frame(ch, frame);
+  for (const auto& e : woken) e->on_wake();
+}
+
+void EventLoop::setWatchListener(std::function<void()> listener) {
+  watch_listener_ = std::move(listener);
+}
+
+void EventLoop::watchesChanged() {
+  if (watch_listener_) watch_listener_();
+}
+
+std::vector<EventLoop::Watch> EventLoop::watches() const {
+  std::vector<Watch> out;
+  out.reserve(files_.size());
+  for (const auto& [fd, f] : files_) {
+    if (f.interest != 0) out.push_back({fd, f.interest});
   }
+  return out;
 }
 
-void EventLoop::refuseTooLarge(Connection& conn) {
-  const Channel& ch = *conn.channel;
-  std::string who =
-      ch.serverName().empty() ? ch.description() : ch.serverName();
-  std::string host =
-      ch.hostName().empty() ? ch.peerAddress().dotted() : ch.hostName();
-  trace("Got too large a message, from client: " + who + ", on host: " + host +
-            ".",
-        false);
-  trace(
-      "Purported size was: " + std::to_string(conn.assembler.purportedSize()) +
-          " Max allowed is " + std::to_string(conn.assembler.maxSize()),
-      false);
-  trace("Closing connection.", false);
-  closeWith(conn, fail<CORBA::COMM_FAILURE>(kMinorFrame));
-}
-
-Status EventLoop::send(Channel& channel, ByteView body) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  return queue(*conn, makeTalvoFrame(body), std::nullopt);
-}
-
-Status EventLoop::send(Channel& channel, MessageBuffer&& message) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  message.finish();
-  return queue(*conn, {}, std::move(message));
-}
-
-Status EventLoop::sendRaw(Channel& channel, ByteView bytes) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  return queue(*conn, Bytes(bytes.begin(), bytes.end()), std::nullopt);
-}
-
-Status EventLoop::queue(Connection& conn, Bytes bytes,
-                        std::optional<MessageBuffer> buffer) {
-  OutItem item;
-  item.size =
-      buffer ? buffer->bodySize() + MessageBuffer::kLengthBytes : bytes.size();
-  item.bytes = std::move(bytes);
-  item.buffer = std::move(buffer);
-  conn.out_bytes += item.size;
-  conn.out.push_back(std::move(item));
-  // Only the first of a run of queued frames writes at once; the rest go
-  // out when the socket is ready again.
-  if (conn.out_bytes == conn.out.back().size) writeTo(conn);
-  if (conn.closed) {
-    return fail<CORBA::COMM_FAILURE>(kMinorSend,
-                                     socketErrorText(platform::kWsaEconnreset));
-  }
-  return nullptr;
-}
-
-void EventLoop::writeTo(Connection& conn) {
-  std::vector<std::span<const std::uint8_t>> pieces;
-  while (conn.out_bytes > 0 && !conn.closed) {
-    pieces.clear();
-    std::size_t skip = conn.out_offset;
-    for (const OutItem& item : conn.out) {
-      if (pieces.size() >= 64) break;
-      auto add = [&](std::span<const std::uint8_t> piece) {
-        if (skip >= piece.size()) {
-          skip -= piece.size();
-          return;
-        }
-        pieces.push_back(piece.subspan(skip));
-        skip = 0;
-      };
-      if (item.buffer) {
-        for (const auto& piece : item.buffer->pieces()) add(piece);
-      } else {
-        add(item.bytes);
-      }
+std::size_t EventLoop::handleReady(int fd, short ready) {
+  struct Depth {
+    EventLoop& loop;
+    explicit Depth(EventLoop& l) : loop(l) { ++loop.depth_; }
+    ~Depth() {
+      if (--loop.depth_ == 0) loop.purgeClosed();
     }
-    std::size_t sent = 0;
-    int code = platform::sendPieces(conn.socket.get(), pieces, sent);
-    if (code == platform::kWsaEwouldblock) return;
-    if (code != 0) {
-      closeWith(conn, socketFailure(kMinorSend, code));
-      return;
-    }
-    conn.out_bytes -= sent;
-    conn.out_offset += sent;
-    while (!conn.out.empty() && conn.out_offset >= conn.out.front().size) {
-      conn.out_offset -= conn.out.front().size;
-      conn.out.pop_front();
-    }
-    if (sent == 0) return;
-  }
+  } depth(*this);
+  auto it = files_.find(fd);
+  if (it == files_.end()) return 0;
+  // The handler may unwatch its own descriptor.
+  FileHandler handler = it->second.handler;
+  handler(ready);
+  return 1;
 }
 
-void EventLoop::close(Channel& channel) {
-  if (Connection* conn = connectionOf(channel)) closeWith(*conn, nullptr);
-}
-
-void EventLoop::closeWith(Connection& conn, Status reason) {
-  if (conn.closed) return;
-  conn.closed = true;
-  Channel& ch = *conn.channel;
-  platform::shutdownBoth(conn.socket.get());
-  conn.socket.reset();
-  ch.socket_ = -1;
-  ch.connected_ = false;
-  conn.out.clear();
-  conn.out_bytes = 0;
-  trace(ch.endConnectionText(), true);
-  for (Waiter* w : waiters_) {
-    if (w->channel_id == ch.id() && !w->done) {
-      w->closed = true;
-      if (reason) w->reason = reason->cloneSystem();
-    }
-  }
-  if (callbacks_.on_closed) callbacks_.on_closed(ch, reason.get());
-  auto it = connections_.find(ch.id());
-  closed_.push_back(std::move(it->second));
-  connections_.erase(it);
-}
-
-void EventLoop::purgeClosed() { closed_.clear(); }
-
-Status EventLoop::runOnce(int timeout_ms) {
+LoopPass EventLoop::runOnce(int timeout_ms) {
   struct Depth {
     EventLoop& loop;
     explicit Depth(EventLoop& l) : loop(l) { ++loop.depth_; }
@@ -342,106 +176,64 @@ Status EventLoop::runOnce(int timeout_ms) {
     }
   } depth(*this);
 
+  LoopPass pass;
   std::vector<platform::WaitEntry> entries;
-  std::vector<std::uint64_t> ids;  // 0 for a listener
-  const Clock::time_point now = Clock::now();
-  Clock::time_point wake_listener = Clock::time_point::max();
-  for (auto& listener : listeners_) {
-    if (listener->resting_until > now) {
-      wake_listener = std::min(wake_listener, listener->resting_until);
-      continue;
+  std::vector<std::uint64_t> serials;
+  entries.reserve(files_.size());
+  serials.reserve(files_.size());
+  for (const auto& [fd, f] : files_) {
+    if (f.interest == 0) continue;
+    entries.push_back({fd, f.interest, 0});
+    serials.push_back(f.serial);
+  }
+  if (!timer_queue_.empty()) {
+    const Clock::time_point due = timer_queue_.begin()->first;
+    const Clock::time_point now = Clock::now();
+    long long wait = 0;
+    if (due > now) {
+      // Rounded up, so that the timer is due when the wait ends.
+      wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
     }
-    entries.push_back({listener->socket.get(), platform::kWaitRead, 0});
-    ids.push_back(0);
-  }
-  for (auto& [id, conn] : connections_) {
-    short events = 0;
-    if (conn->out_bytes > 0) events |= platform::kWaitWrite;
-    if (conn->out_bytes < kMaxQueuedBytes) events |= platform::kWaitRead;
-    entries.push_back({conn->socket.get(), events, 0});
-    ids.push_back(id);
-  }
-  if (wake_listener != Clock::time_point::max()) {
-    auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    wake_listener - now)
-                    .count() +
-                1;
-    if (timeout_ms < 0 || rest < timeout_ms)
-      timeout_ms = static_cast<int>(rest);
+    if (timeout_ms < 0 || wait < timeout_ms) {
+      timeout_ms = static_cast<int>(std::min<long long>(wait, 1 << 30));
+    }
   }
 
   int ready = 0;
   if (int code = platform::waitForEvents(entries, timeout_ms, ready)) {
-    return socketFailure(kMinorWait, code);
+    pass.failure = socketFailure(kMinorWait, code);
+    return pass;
   }
-  if (ready == 0) {
-    return fail<CORBA::COMM_FAILURE>(kMinorTimeout, std::nullopt,
-                                     CORBA::COMPLETED_YES);
+  for (std::size_t i = 0; ready > 0 && i < entries.size(); ++i) {
+    if (entries[i].revents == 0) continue;
+    --ready;
+    auto it = files_.find(entries[i].fd);
+    // Unwatched (or replaced) by an earlier handler of this pass.
+    if (it == files_.end() || it->second.serial != serials[i]) continue;
+    FileHandler handler = it->second.handler;
+    handler(entries[i].revents);
+    ++pass.events;
   }
-  std::size_t next_listener = 0;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const short revents = entries[i].revents;
-    if (ids[i] == 0) {
-      // Listeners come first, in order; find the one this entry is.
-      while (listeners_[next_listener]->socket.get() != entries[i].fd) {
-        ++next_listener;
-      }
-      if (revents != 0) acceptAll(*listeners_[next_listener]);
-      continue;
-    }
-    if (revents == 0) continue;
-    auto it = connections_.find(ids[i]);
-    if (it == connections_.end()) continue;
-    Connection& conn = *it->second;
-    if (revents & platform::kWaitInvalid) {
-      closeWith(conn, wsiFailure(WsiError::kInvalidSocket));
-      continue;
-    }
-    if (revents & platform::kWaitWrite) writeTo(conn);
-    if (!conn.closed &&
-        (revents & (platform::kWaitRead | platform::kWaitHangUp |
-                    platform::kWaitError))) {
-      readFrom(conn);
-    }
-  }
-  return nullptr;
+  pass.timers = handleDueTimers();
+  return pass;
 }
 
-Status EventLoop::waitForFrame(Channel& channel,
-                               const std::function<bool(ByteView)>& match,
-                               int timeout_ms, Bytes& out) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  Waiter waiter{channel.id(), &match, {}, false, false, nullptr};
-  waiters_.push_back(&waiter);
-  struct Unregister {
-    std::vector<Waiter*>& list;
-    Waiter* w;
-    ~Unregister() { list.erase(std::find(list.begin(), list.end(), w)); }
-  } unregister{waiters_, &waiter};
-
-  // Frames already received (when called from a callback of this channel).
-  processInput(*conn);
-  const Clock::time_point start = Clock::now();
-  while (!waiter.done && !waiter.closed) {
-    int left = -1;
-    if (timeout_ms >= 0) {
-      auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                       Clock::now() - start)
-                       .count();
-      if (spent >= timeout_ms) return fail<CORBA::COMM_FAILURE>(kMinorTimeout);
-      left = timeout_ms - static_cast<int>(spent);
+Status EventLoop::runUntil(const std::function<bool()>& done,
+                           Clock::time_point deadline) {
+  while (!done()) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return fail<CORBA::COMM_FAILURE>(kMinorTimeout);
+    int wait = -1;
+    if (deadline != Clock::time_point::max()) {
+      wait = static_cast<int>(std::min<long long>(
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count(),
+          1 << 30));
     }
-    Status status = runOnce(left);
-    if (status && !isIdleWait(status)) return status;
+    LoopPass pass = runOnce(wait);
+    // A failing wait would fail again at once; give up instead of spinning.
+    if (pass.failure && !done()) return std::move(pass.failure);
   }
-  if (waiter.done) {
-    out = std::move(waiter.frame);
-    return nullptr;
-  }
-  if (waiter.reason) return std::move(waiter.reason);
-  return fail<CORBA::COMM_FAILURE>(kMinorReceive,
-                                   socketErrorText(platform::kWsaEconnreset));
+  return nullptr;
 }
 
 }  // namespace talvo

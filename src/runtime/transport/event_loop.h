@@ -1,36 +1,52 @@
-// EventLoop: the one single-threaded event loop over all channels.
+// EventLoop: the one single-threaded event loop of a process, in two
+// layers.
 //
-// The loop owns the listening sockets and every channel. One call of
-// runOnce() waits (poll(2)) for any socket to be ready and then serves what
-// is ready: it accepts connections, reads what each connection has sent and
-// cuts it into frames, and writes queued replies as far as each socket
-// takes them. Sockets are non-blocking and every connection is read and
-// written independently, so a peer that stops halfway through a frame, or
-// never reads its replies, holds up nobody else.
+// The core watches descriptors for read and write readiness and runs
+// timers (one-shot and repeating): one call of runOnce() waits (poll(2))
+// until a descriptor is ready or the next timer falls, serves what is
+// ready and reports what it did. Waiting without anything happening is not
+// a failure. The loop has no timers of its own: with nothing to do it
+// sleeps until something happens. Another thread, or a signal handler,
+// wakes it through a LoopWaker, whose callback then runs on the loop's
+// thread. Another event loop (a GUI's) can drive this one instead of
+// runOnce(): watches() and nextTimer() say what to wait for,
+// handleReady() and handleDueTimers() serve it, and the watch listener
+// says when either changed.
 //
-// Upper layers plug in through callbacks: a channel opened (accepted or
-// connected), a frame received, a channel closed. They answer by queuing
-// frames with send(); a caller that needs a particular reply waits for it
-// with waitForFrame(), which runs the same loop (so other channels are
-// served meanwhile; callbacks may wait too, the loop is re-entrant).
+// On the core sit the channels: listening sockets, connections accepted
+// and made (connecting never blocks: the name lookup runs on a helper
+// thread, the connect completes as an event, retries are timers),
+// per-connection frame gathering and reply queues, close detection, and
+// protocol detection on the first four bytes. Sockets are non-blocking and
+// every connection is read and written independently, so a peer that stops
+// halfway through a frame, or never reads its replies, holds up nobody
+// else. Upper layers plug in through callbacks: a channel opened, a frame
+// received, a channel closed. They answer by queuing frames with send(); a
+// caller that needs a particular reply waits for it with waitForFrame(),
+// which runs the same loop (so other channels are served meanwhile;
+// callbacks may wait too, the loop is re-entrant).
 //
 // On an accepted connection the first four bytes decide the protocol:
 // "GIOP" goes to the registered IiopHandler (none: BAD_PARAM 10034
 // "IIOP"), anything else is the broker protocol, framed by a 4-byte
 // big-endian length.
 //
-// Thread safety: none. Everything runs on the thread that runs the loop.
+// Thread safety: none, except LoopWaker::wake(). Everything else runs on
+// the thread that runs the loop.
 
 #ifndef TALVO_RUNTIME_TRANSPORT_EVENT_LOOP_H_
 #define TALVO_RUNTIME_TRANSPORT_EVENT_LOOP_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "runtime/except/exception.h"
@@ -73,8 +89,41 @@ class SecureTransport {
   virtual Status secure(Channel& channel) = 0;
 };
 
+// Wakes an event loop from any thread or from a signal handler (wake() is
+// async-signal-safe). The loop then runs the waker's callback on its own
+// thread, once for any number of wake() calls made before it ran. A waker
+// may outlive its loop; waking it then does nothing.
+class LoopWaker {
+ public:
+  virtual ~LoopWaker() = default;
+  virtual void wake() = 0;
+};
+
+// What one pass of the loop did.
+struct LoopPass {
+  std::size_t events = 0;  // ready descriptors served
+  std::size_t timers = 0;  // timers run
+  Status failure;          // the wait itself failed: COMM_FAILURE 10084
+  bool idle() const { return events == 0 && timers == 0 && !failure; }
+};
+
 class EventLoop {
  public:
+  using Clock = std::chrono::steady_clock;
+  using TimerId = std::uint64_t;
+  // Readiness bits of a watched descriptor (the poll(2) bits).
+  static constexpr short kReadable = 0x001;
+  static constexpr short kWritable = 0x004;
+  // Bits that are reported without being asked for.
+  static constexpr short kError = 0x008, kHangUp = 0x010, kInvalid = 0x020;
+  // Called with the readiness bits of the descriptor.
+  using FileHandler = std::function<void(short ready)>;
+  // A watched descriptor and what it is watched for, for a driving loop.
+  struct Watch {
+    int fd;
+    short interest;
+  };
+
   // Queued output beyond which a channel is no longer read until its peer
   // takes some of it (a peer that never reads cannot make us buffer more).
   static constexpr std::size_t kMaxQueuedBytes = 4 * 1024 * 1024;
@@ -86,6 +135,51 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
+  // --- The core ---------------------------------------------------------
+
+  // Watches `fd` for `interest` (kReadable, kWritable or both; 0 keeps it
+  // registered but unwatched), replacing an earlier watch of the same
+  // descriptor. The handler runs on the loop's thread.
+  void watch(int fd, short interest, FileHandler handler);
+  void setInterest(int fd, short interest);
+  void unwatch(int fd);
+
+  // Runs `fn` once after `delay`, then every `repeat` when that is
+  // positive. Timers run in the order they fall due.
+  TimerId addTimer(std::chrono::milliseconds delay, std::function<void()> fn,
+                   std::chrono::milliseconds repeat = {});
+  // False when the timer is unknown (already run or cancelled).
+  bool cancelTimer(TimerId id);
+
+  // A waker whose wake() makes the loop run `on_wake` on its thread.
+  // Failure to create the wake descriptor leaves the waker mute (and is
+  // traced).
+  std::shared_ptr<LoopWaker> makeWaker(std::function<void()> on_wake);
+
+  // Waits up to `timeout_ms` (negative: no limit; bounded by the next
+  // timer) for events, serves all that are ready and runs the timers that
+  // are due. Failures of single channels close them and reach on_closed,
+  // not the result.
+  LoopPass runOnce(int timeout_ms);
+  // Runs the loop until `done` is true: null then, COMM_FAILURE 10087 when
+  // `deadline` passes first, or the failure of a wait.
+  Status runUntil(const std::function<bool()>& done,
+                  Clock::time_point deadline);
+
+  // Driving the loop from another event loop.
+  std::vector<Watch> watches() const;
+  // When the next timer falls, if there is one.
+  std::optional<Clock::time_point> nextTimer() const;
+  // Runs `listener` whenever watches() or nextTimer() may have changed.
+  void setWatchListener(std::function<void()> listener);
+  // Serves `fd` being ready (`ready`: readiness bits); 1 when it was
+  // watched, else 0.
+  std::size_t handleReady(int fd, short ready);
+  // Runs the timers that are due; the number run.
+  std::size_t handleDueTimers();
+
+  // --- Channels ---------------------------------------------------------
+
   void setCallbacks(EventLoopCallbacks callbacks);
   // Not owned; null unregisters.
   void setIiopHandler(IiopHandler* handler) { iiop_ = handler; }
@@ -94,7 +188,7 @@ class EventLoop {
   // the channel is closed with COMM_FAILURE 10097 and the text as detail.
   void setIntegrityCheck(
       std::function<std::optional<std::string>(ByteView)> check);
-  // How long one connect may take before COMM_FAILURE 10087.
+  // How long one connect attempt may take before COMM_FAILURE 10087.
   void setConnectTimeout(std::chrono::milliseconds timeout);
 
   // Listens on `port` (a decimal string; "0" lets the system choose) on
@@ -102,17 +196,29 @@ class EventLoop {
   // Failure: COMM_FAILURE 10088 with the error text.
   Status listen(const std::string& port, std::uint16_t* bound = nullptr);
 
-  // Connects once to `host` (dotted or a name) and `port`. `transport` is
-  // "TCP" or "SSL-TCP". On success `*out` is the new channel (owned by the
-  // loop) and on_open has run. Failures: 10088 socket, 10086 host
-  // unresolvable (detail the host), 10085 refused, 10087 timed out (no
-  // detail), 10091 other (error text); SSL_FAILURE 16122 for "SSL-TCP"
-  // without a secure transport.
+  // Starts connecting to `host` (dotted, at once, or a name, looked up on
+  // a helper thread) and `port`; `transport` is "TCP" or "SSL-TCP". `done`
+  // runs on the loop's thread, never inside this call, with the new channel
+  // (owned by the loop; on_open has run) or the failure: 10088 socket,
+  // 10086 host unresolvable (detail the host), 10085 refused, 10087 timed
+  // out (an attempt took longer than the connect time-out, or `deadline`
+  // passed; no detail), 10091 other (error text); SSL_FAILURE 16122 for
+  // "SSL-TCP" without a secure transport. With `retries`, up to
+  // QV_CONNECT_ATTEMPTS attempts (10 when 0, unset or not a number) are
+  // made, the retry pause apart; only a refusal is retried, with a
+  // "Retrying connection" trace line after each. Returns an id for
+  // cancelConnect().
+  using ConnectDone = std::function<void(Status, Channel*)>;
+  std::uint64_t connectAsync(const std::string& host, const std::string& port,
+                             bool retries, Clock::time_point deadline,
+                             ConnectDone done,
+                             std::string_view transport = "TCP");
+  // Abandons a connect; its `done` never runs.
+  void cancelConnect(std::uint64_t id);
+  // Connects once, running the loop until it is done.
   Status connectOnce(const std::string& host, std::uint16_t port, Channel** out,
                      std::string_view transport = "TCP");
-  // Connects with retries: up to QV_CONNECT_ATTEMPTS attempts (10 when 0,
-  // unset or not a number), 2 s apart; only a refusal (10085) is retried,
-  // with a "Retrying connection" trace line after each.
+  // Connects with retries, running the loop until it is done.
   Status connect(const std::string& host, const std::string& port,
                  Channel** out, std::string_view transport = "TCP");
 
@@ -129,12 +235,6 @@ class EventLoop {
   // Closes the channel: shutdown, close, end-of-connection trace line,
   // on_closed. Safe to call from callbacks and on a closed channel.
   void close(Channel& channel);
-
-  // Waits up to `timeout_ms` (negative: no limit) for events and serves all
-  // that are ready. Nothing ready: COMM_FAILURE 10087 COMPLETED_YES. A
-  // failing wait: COMM_FAILURE 10084 with the error text. Failures of
-  // single channels close them and reach on_closed, not the result.
-  Status runOnce(int timeout_ms);
 
   // Runs the loop until a frame arrives on `channel` for which `match` is
   // true; that frame goes to `out` and not to on_frame. Failures: the
@@ -162,11 +262,27 @@ class EventLoop {
   struct Connection;
   struct Listener;
   struct Waiter;
+  struct Connecting;
+  struct WakeState;
+  struct WakerEntry;
+  struct WakerImpl;
+  struct FileEvent {
+    short interest;
+    std::uint64_t serial;
+    FileHandler handler;
+  };
+  struct Timer {
+    Clock::time_point due;
+    std::chrono::milliseconds repeat;
+    std::function<void()> fn;
+  };
 
   Connection* connectionOf(const Channel& channel);
   Channel& addConnection(platform::SocketHandle socket,
                          const platform::SocketAddress& peer, bool outgoing);
   void acceptAll(Listener& listener);
+  void onReady(Connection& conn, short ready);
+  void updateInterest(Connection& conn);
   void readFrom(Connection& conn);
   void processInput(Connection& conn);
   void deliver(Connection& conn, Bytes frame);
@@ -177,6 +293,13 @@ class EventLoop {
   void closeWith(Connection& conn, Status reason);
   void trace(const std::string& text, bool prefixed);
   void purgeClosed();
+  void watchesChanged();
+  void runWakers();
+  void startAttempt(Connecting& c);
+  void attemptEnded(std::uint64_t id, int code);
+  void finishConnect(std::uint64_t id, Status status, Channel* channel);
+  Status connectNow(const std::string& host, const std::string& port,
+                    bool retries, Channel** out, std::string_view transport);
 
   TransportContext& context_;
   EventLoopCallbacks callbacks_;
@@ -184,6 +307,18 @@ class EventLoop {
   SecureTransport* secure_ = nullptr;
   std::function<std::optional<std::string>(ByteView)> integrity_;
   std::chrono::milliseconds connect_timeout_{20000};
+
+  std::unordered_map<int, FileEvent> files_;
+  std::uint64_t next_serial_ = 1;
+  std::map<TimerId, Timer> timers_;
+  std::set<std::pair<Clock::time_point, TimerId>> timer_queue_;
+  TimerId next_timer_ = 1;
+  std::function<void()> watch_listener_;
+  std::shared_ptr<WakeState> wake_;
+  std::vector<std::shared_ptr<WakerEntry>> wakers_;
+  std::uint64_t next_connect_ = 1;
+  std::map<std::uint64_t, std::unique_ptr<Connecting>> connecting_;
+
   std::uint64_t max_message_size_;
   std::uint64_t next_id_ = 1;
   std::vector<std::unique_ptr<Listener>> listeners_;

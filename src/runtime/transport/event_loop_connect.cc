@@ -1,7 +1,10 @@
-// Opening channels: listening, connecting once and with retries.
+// Opening channels: listening, and connecting without blocking (the name
+// lookup on a helper thread, the connect as a write event, time-outs and
+// retries as timers).
 
-#include <charconv>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/errors.h"
 #include "runtime/transport/event_loop.h"
@@ -13,7 +16,6 @@ namespace {
 
 constexpr int kListenBacklog = 5;
 constexpr int kDefaultConnectAttempts = 10;
-constexpr auto kRetryPause = std::chrono::seconds(2);
 
 // A decimal port as atoi reads it (leading blanks, sign, digits; anything
 // else stops the number); out of range reads as 0.
@@ -30,10 +32,20 @@ int attemptsFrom(const std::optional<std::string>& value) {
   return n > 0 && n <= 1000000 ? static_cast<int>(n) : kDefaultConnectAttempts;
 }
 
-bool isRefusal(const Status& status) {
-  return status && status->minor() == kMinorRefused &&
-         dynamic_cast<const CORBA::COMM_FAILURE*>(status.get()) != nullptr;
+std::chrono::milliseconds until(std::chrono::steady_clock::time_point when) {
+  const auto now = std::chrono::steady_clock::now();
+  if (when <= now) return std::chrono::milliseconds(0);
+  const auto max = std::chrono::hours(24 * 365);
+  if (when - now > max) return max;
+  return std::chrono::ceil<std::chrono::milliseconds>(when - now);
 }
+
+// A name lookup on the helper thread, handed back through a waker.
+struct Lookup {
+  std::atomic<bool> done{false};
+  int code = 0;
+  std::uint32_t address = 0;
+};
 
 }  // namespace
 
@@ -49,67 +61,204 @@ Status EventLoop::listen(const std::string& port, std::uint16_t* bound) {
   if (code != 0) return socketFailure(kMinorSocket, code);
   listener->port = local.port;
   if (bound != nullptr) *bound = local.port;
+  Listener* l = listener.get();
   listeners_.push_back(std::move(listener));
+  watch(fd, kReadable, [this, l](short) { acceptAll(*l); });
   return nullptr;
+}
+
+std::uint64_t EventLoop::connectAsync(const std::string& host,
+                                      const std::string& port, bool retries,
+                                      Clock::time_point deadline,
+                                      ConnectDone done,
+                                      std::string_view transport) {
+  auto c = std::make_unique<Connecting>();
+  const std::uint64_t id = next_connect_++;
+  c->id = id;
+  c->host = host;
+  c->port_text = port;
+  c->port = portNumber(port);
+  c->secure = transport == "SSL-TCP";
+  c->retries = retries;
+  c->attempts_left = retries ? attemptsFrom(context_.connectAttempts()) : 1;
+  c->deadline = deadline;
+  c->done = std::move(done);
+  connecting_.emplace(id, std::move(c));
+  // Started from the loop, so that `done` never runs inside this call.
+  addTimer(std::chrono::milliseconds(0), [this, id] {
+    auto it = connecting_.find(id);
+    if (it == connecting_.end()) return;
+    if (it->second->secure && secure_ == nullptr) {
+      finishConnect(id, fail<CORBA::SSL_FAILURE>(kMinorNoSecureTransport),
+                    nullptr);
+      return;
+    }
+    startAttempt(*it->second);
+  });
+  return id;
+}
+
+void EventLoop::cancelConnect(std::uint64_t id) {
+  auto it = connecting_.find(id);
+  if (it == connecting_.end()) return;
+  Connecting& c = *it->second;
+  if (c.timer != 0) cancelTimer(c.timer);
+  if (c.socket.valid()) unwatch(c.socket.get());
+  connecting_.erase(it);
+}
+
+void EventLoop::startAttempt(Connecting& c) {
+  const std::uint64_t id = c.id;
+  if (!c.socket.valid()) {
+    if (int code = platform::openStreamSocket(c.socket)) {
+      finishConnect(id, socketFailure(kMinorSocket, code), nullptr);
+      return;
+    }
+  }
+  if (!c.resolved && platform::parseDotted(c.host, c.address)) {
+    c.resolved = true;
+  }
+  if (!c.resolved) {
+    auto lookup = std::make_shared<Lookup>();
+    c.resolver = makeWaker([this, id, lookup] {
+      auto it = connecting_.find(id);
+      if (it == connecting_.end() || !lookup->done.load()) return;
+      Connecting& c = *it->second;
+      c.resolver.reset();
+      if (c.timer != 0) cancelTimer(c.timer);
+      c.timer = 0;
+      if (lookup->code != 0) {
+        finishConnect(id, fail<CORBA::COMM_FAILURE>(kMinorNoHost, c.host),
+                      nullptr);
+        return;
+      }
+      c.address = lookup->address;
+      c.resolved = true;
+      startAttempt(c);
+    });
+    c.timer =
+        addTimer(until(std::min(c.deadline, Clock::now() + connect_timeout_)),
+                 [this, id] { attemptEnded(id, platform::kWsaEtimedout); });
+    std::thread([host = c.host, lookup, waker = c.resolver] {
+      std::uint32_t address = 0;
+      lookup->code = platform::resolveHost(host, address);
+      lookup->address = address;
+      lookup->done.store(true);
+      waker->wake();
+    }).detach();
+    return;
+  }
+  const int fd = c.socket.get();
+  int code = platform::startConnect(fd, {c.address, c.port});
+  if (code == platform::kWsaEinprogress || code == platform::kWsaEwouldblock) {
+    watch(fd, kWritable, [this, id, fd](short) {
+      attemptEnded(id, platform::connectResult(fd));
+    });
+    c.timer =
+        addTimer(until(std::min(c.deadline, Clock::now() + connect_timeout_)),
+                 [this, id] { attemptEnded(id, platform::kWsaEtimedout); });
+    return;
+  }
+  attemptEnded(id, code);
+}
+
+void EventLoop::attemptEnded(std::uint64_t id, int code) {
+  auto it = connecting_.find(id);
+  if (it == connecting_.end()) return;
+  Connecting& c = *it->second;
+  if (c.timer != 0) cancelTimer(c.timer);
+  c.timer = 0;
+  c.resolver.reset();
+  if (c.socket.valid()) unwatch(c.socket.get());
+  if (code == 0) {
+    Channel& ch = addConnection(std::move(c.socket), {c.address, c.port}, true);
+    Status status;
+    if (c.secure && ch.connected()) {
+      if ((status = secure_->secure(ch))) close(ch);
+    }
+    if (!status && !ch.connected()) {
+      status = fail<CORBA::COMM_FAILURE>(
+          kMinorConnect, socketErrorText(platform::kWsaEconnreset));
+    }
+    Channel* out = status ? nullptr : &ch;
+    finishConnect(id, std::move(status), out);
+    return;
+  }
+  c.socket.reset();
+  if (code == platform::kWsaEconnrefused) {
+    if (c.retries) {
+      trace("Retrying connection to host `" + c.host + "' port " + c.port_text +
+                "]",
+            true);
+    }
+    if (--c.attempts_left <= 0) {
+      finishConnect(id, fail<CORBA::COMM_FAILURE>(kMinorRefused), nullptr);
+      return;
+    }
+    if (Clock::now() + context_.retryPause() >= c.deadline) {
+      c.timer = addTimer(until(c.deadline), [this, id] {
+        attemptEnded(id, platform::kWsaEtimedout);
+      });
+      return;
+    }
+    c.timer = addTimer(context_.retryPause(), [this, id] {
+      auto it = connecting_.find(id);
+      if (it == connecting_.end()) return;
+      it->second->timer = 0;
+      startAttempt(*it->second);
+    });
+    return;
+  }
+  if (code == platform::kWsaEtimedout) {
+    finishConnect(id, fail<CORBA::COMM_FAILURE>(kMinorTimeout), nullptr);
+    return;
+  }
+  finishConnect(id, socketFailure(kMinorConnect, code), nullptr);
+}
+
+void EventLoop::finishConnect(std::uint64_t id, Status status,
+                              Channel* channel) {
+  auto it = connecting_.find(id);
+  if (it == connecting_.end()) return;
+  std::unique_ptr<Connecting> c = std::move(it->second);
+  connecting_.erase(it);
+  if (c->timer != 0) cancelTimer(c->timer);
+  if (c->socket.valid()) unwatch(c->socket.get());
+  c->done(std::move(status), channel);
 }
 
 Status EventLoop::connectOnce(const std::string& host, std::uint16_t port,
                               Channel** out, std::string_view transport) {
-  if (out != nullptr) *out = nullptr;
-  const bool wants_secure = transport == "SSL-TCP";
-  if (wants_secure && secure_ == nullptr) {
-    return fail<CORBA::SSL_FAILURE>(kMinorNoSecureTransport);
-  }
-  platform::SocketHandle socket;
-  if (int code = platform::openStreamSocket(socket)) {
-    return socketFailure(kMinorSocket, code);
-  }
-  std::uint32_t address = 0;
-  if (platform::resolveHost(host, address) != 0) {
-    return fail<CORBA::COMM_FAILURE>(kMinorNoHost, host);
-  }
-  const platform::SocketAddress to{address, port};
-  int code = platform::startConnect(socket.get(), to);
-  if (code == platform::kWsaEinprogress || code == platform::kWsaEwouldblock) {
-    code = platform::finishConnect(socket.get(),
-                                   static_cast<int>(connect_timeout_.count()));
-  }
-  if (code == platform::kWsaEconnrefused) {
-    return fail<CORBA::COMM_FAILURE>(kMinorRefused);
-  }
-  if (code == platform::kWsaEtimedout) {
-    return fail<CORBA::COMM_FAILURE>(kMinorTimeout);
-  }
-  if (code != 0) return socketFailure(kMinorConnect, code);
-
-  Channel& ch = addConnection(std::move(socket), to, true);
-  if (wants_secure && ch.connected()) {
-    if (Status status = secure_->secure(ch)) {
-      close(ch);
-      return status;
-    }
-  }
-  if (!ch.connected()) {
-    return fail<CORBA::COMM_FAILURE>(kMinorConnect,
-                                     socketErrorText(platform::kWsaEconnreset));
-  }
-  if (out != nullptr) *out = &ch;
-  return nullptr;
+  return connectNow(host, std::to_string(port), false, out, transport);
 }
 
 Status EventLoop::connect(const std::string& host, const std::string& port,
                           Channel** out, std::string_view transport) {
-  int left = attemptsFrom(context_.connectAttempts());
-  const std::uint16_t port_number = portNumber(port);
-  for (;;) {
-    Status status = connectOnce(host, port_number, out, transport);
-    if (!isRefusal(status)) return status;
-    --left;
-    trace("Retrying connection to host `" + host + "' port " + port + "]",
-          true);
-    if (left <= 0) return fail<CORBA::COMM_FAILURE>(kMinorRefused);
-    context_.sleep(kRetryPause);
+  return connectNow(host, port, true, out, transport);
+}
+
+Status EventLoop::connectNow(const std::string& host, const std::string& port,
+                             bool retries, Channel** out,
+                             std::string_view transport) {
+  if (out != nullptr) *out = nullptr;
+  bool finished = false;
+  Status result;
+  Channel* channel = nullptr;
+  const std::uint64_t id = connectAsync(
+      host, port, retries, Clock::time_point::max(),
+      [&](Status status, Channel* ch) {
+        finished = true;
+        result = std::move(status);
+        channel = ch;
+      },
+      transport);
+  if (Status st =
+          runUntil([&] { return finished; }, Clock::time_point::max())) {
+    cancelConnect(id);
+    return st;
   }
+  if (out != nullptr) *out = channel;
+  return result;
 }
 
 }  // namespace talvo

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/socket.h"
+#include "platform/wake_signal.h"
 #include "runtime/transport/event_loop.h"
 
 namespace talvo {
@@ -33,6 +34,7 @@ struct EventLoop::Connection {
   bool detected = false;  // protocol decided
   bool eof = false;       // peer finished sending
   bool closed = false;
+  int busy = 0;  // frames of this connection being handled
   std::deque<OutItem> out;
   std::size_t out_offset = 0;  // bytes of out.front() already written
   std::size_t out_bytes = 0;   // unwritten bytes in `out`
@@ -41,9 +43,36 @@ struct EventLoop::Connection {
 struct EventLoop::Listener {
   platform::SocketHandle socket;
   std::uint16_t port = 0;
-  // Set after an accept failure such as running out of descriptors: the
-  // listener rests until then instead of waking the loop at once again.
-  std::chrono::steady_clock::time_point resting_until{};
+};
+
+// The wake descriptor, shared by the loop and its wakers so that a waker
+// that outlives the loop never writes to a descriptor number reused since.
+struct EventLoop::WakeState {
+  platform::WakeSignal signal;
+};
+
+struct EventLoop::WakerEntry {
+  std::atomic<bool> pending{false};
+  std::atomic<bool> dropped{false};
+  std::function<void()> on_wake;
+};
+
+// A connect under way.
+struct EventLoop::Connecting {
+  std::uint64_t id = 0;
+  std::string host;
+  std::string port_text;  // as given, for the retry trace line
+  std::uint16_t port = 0;
+  bool secure = false;
+  bool retries = false;
+  int attempts_left = 1;
+  Clock::time_point deadline;
+  ConnectDone done;
+  std::uint32_t address = 0;
+  bool resolved = false;
+  std::shared_ptr<LoopWaker> resolver;  // while the helper thread looks up
+  platform::SocketHandle socket;
+  TimerId timer = 0;  // the attempt's time-out, or the pause before the next
 };
 
 struct EventLoop::Waiter {

@@ -4,8 +4,6 @@
 
 #include "runtime/transport/transport_context.h"
 
-#include <thread>
-
 #include "platform/environment.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
@@ -31,10 +29,6 @@ class ProcessContext : public TransportContext {
 
   std::optional<std::string> maxMessageSize() override {
     return platform::getEnv("QV_MAX_MESSAGE_SIZE");
-  }
-
-  void sleep(std::chrono::milliseconds duration) override {
-    std::this_thread::sleep_for(duration);
   }
 };
 

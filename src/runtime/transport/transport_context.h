@@ -1,10 +1,10 @@
 // What the transport needs from the rest of the process: the diagnostics
-// level, the trace stream, the configuration values it reads, and a way to
-// pause between connect attempts.
+// level, the trace stream, the configuration values it reads, and the pause
+// between connect attempts.
 //
 // TransportContext::process() is the process-wide one (the run-time
-// configuration, the trace stream, the environment and a real sleep); tests
-// hand the transport their own to record trace lines and skip the pauses.
+// configuration, the trace stream, the environment); tests hand the
+// transport their own to record trace lines and shorten the pauses.
 //
 // Thread safety: as the objects it reaches; the event loop's thread alone
 // uses it.
@@ -33,8 +33,14 @@ class TransportContext {
   // The value of the process environment variable QV_MAX_MESSAGE_SIZE (read
   // directly, not through the configuration chain), or nullopt.
   virtual std::optional<std::string> maxMessageSize() = 0;
-  // Pauses between two connect attempts.
-  virtual void sleep(std::chrono::milliseconds duration) = 0;
+  // How long the loop waits (on a timer, never blocking) between two
+  // connect attempts.
+  virtual std::chrono::milliseconds retryPause() {
+    return std::chrono::seconds(2);
+  }
+  // Not called by the transport any more (the pause is a timer); contexts
+  // that still override it keep compiling.
+  virtual void sleep(std::chrono::milliseconds) {}
 
   // The process-wide context. Lives for the process.
   static TransportContext& process();

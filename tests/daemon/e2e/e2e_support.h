@@ -1,6 +1,6 @@
-// End-to-end helpers: the built talvod started in the foreground on a free
-// port, with a throw-away configuration file, settings store, error
-// catalogue and repository in a temporary folder, and a client Orb that
+// End-to-end helpers: the built talvod started in the foreground on a port
+// of its own choosing, with a throw-away configuration file, settings store,
+// error catalogue and repository in a temporary folder, and a client Orb that
 // calls it with the daemon table's signatures.
 //
 // Every process started here is killed and reaped by its destructor.
@@ -30,6 +30,7 @@
 #include "runtime/protocol/codec.h"
 #include "runtime/protocol/message.h"
 #include "runtime/transport/event_loop.h"
+#include "support/transport_context.h"
 
 namespace talvo::testing {
 
@@ -43,67 +44,46 @@ inline Value L(const std::vector<std::string>& v) {
 inline Value U(std::uint32_t v) { return Value::ofULong(v); }
 inline Value B(bool v) { return Value::ofBool(v); }
 
-inline bool accepts(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// A transport context that writes no trace and connects once.
-class QuietContext : public TransportContext {
- public:
-  int diagnosticsLevel() override { return 0; }
-  void trace(std::string_view, bool) override {}
-  std::optional<std::string> connectAttempts() override { return "1"; }
-  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
-  void sleep(std::chrono::milliseconds) override {}
-};
-
 // The project's error catalogue (read only).
 inline const std::string kErrorsFile = TALVO_ERRORS_FILE;
 
 // The settings of one daemon run.
 struct DaemonSetup {
   bool protected_mode = false;
-  std::string priority = "3";
-  std::string trace_level = "1";
+  std::string priority;  // unset: no setting
 };
 
-// talvod -f in its own folder, listening on a free port once ready().
+// talvod -f in its own folder (or `program`), listening once ready().
 class DaemonUnderTest {
  public:
-  explicit DaemonUnderTest(const DaemonSetup& setup = {}) {
-    port_ = freePort();
-    const std::uint16_t base = freePort();
+  explicit DaemonUnderTest(const DaemonSetup& setup = {},
+                           const std::string& program = talvodPath()) {
+    // Servers get ports from a range of this test process's own; the
+    // daemon skips any port of it that is taken.
+    const int base = 20000 + ::getpid() % 20000;
     const std::string rep = dir_.file("imprep");
     std::filesystem::create_directories(rep);
-    writeFile(dir_.file("Talvo.cfg"),
-              "QV_DAEMON_PORT=" + std::to_string(port_) +
-                  "\nQV_DAEMON_SERVER_BASE=" + std::to_string(base) +
-                  "\nQV_DAEMON_SERVER_RANGE=20\nQV_ERRORS=" + kErrorsFile +
-                  "\nQV_IMP_REP_PATH=" + rep + "\n");
-    writeFile(dir_.file("registry"),
-              daemonRegistry(std::string("TraceLevel=") + setup.trace_level +
-                             "\nPriority=" + setup.priority + "\nProtected=" +
-                             (setup.protected_mode ? "yes" : "no") +
-                             "\nLog=no\nInterop=yes\nInteropFile=" +
-                             dir_.file("daemon.ior") + "\nCheckpoint=no\n"));
+    writeFile(
+        dir_.file("Talvo.cfg"),
+        "QV_DAEMON_PORT=0\nQV_DAEMON_SERVER_BASE=" + std::to_string(base) +
+            "\nQV_DAEMON_SERVER_RANGE=20\nQV_ERRORS=" + kErrorsFile +
+            "\nQV_IMP_REP_PATH=" + rep + "\n");
+    writeFile(
+        dir_.file("registry"),
+        daemonRegistry(
+            (setup.priority.empty() ? "" : "Priority=" + setup.priority) +
+            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n"));
     std::map<std::string, std::string> env = {
         {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
-        {"QV_DAEMON_PORT", std::to_string(port_)},
+        {"QV_DAEMON_PORT", "0"},
         {"QV_IMP_REP_PATH", rep},
         {"QV_ERRORS", kErrorsFile},
         {"QV_DAEMON_SERVER_BASE", ""},
         {"QV_DAEMON_SERVER_RANGE", ""},
         {"QV_SERVER_PORT", ""},
         {"QV_SERVER_NAME", ""}};
-    talvod_ =
-        std::make_unique<Talvod>(dir_, std::vector<std::string>{"-f"}, env);
+    talvod_ = std::make_unique<Talvod>(dir_, std::vector<std::string>{"-f"},
+                                       env, false, program);
 
     chain_ = std::make_unique<ConfigChain>();
     config_ = std::make_unique<RuntimeConfig>(*chain_);
@@ -119,15 +99,10 @@ class DaemonUnderTest {
     talvod_.reset();  // SIGKILL and reap
   }
 
-  // Waits until the daemon accepts connections.
-  bool ready(std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      if (talvod_->wait(std::chrono::milliseconds(0))) return false;
-      if (accepts(port_)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+  // Waits until the daemon listens.
+  bool ready() {
+    port_ = talvod_->port();
+    return port_ != 0;
   }
 
   Target target() const {
@@ -197,12 +172,8 @@ class DaemonUnderTest {
 // True when `pid` no longer exists (ended and reaped by its parent).
 inline bool waitGone(
     pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return eventually([&] { return ::kill(pid, 0) != 0 && errno == ESRCH; },
+                    timeout);
 }
 
 }  // namespace talvo::testing

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "../../daemon/talvod_process.h"
+#include <filesystem>
+
+#include "support/temp_dir.h"
 
 namespace talvo::platform {
 namespace {

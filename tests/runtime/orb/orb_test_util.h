@@ -31,17 +31,10 @@ class TestContext : public TransportContext {
   }
   std::optional<std::string> connectAttempts() override { return attempts; }
   std::optional<std::string> maxMessageSize() override { return max_size; }
-  void sleep(std::chrono::milliseconds d) override {
-    std::lock_guard lock(mu_);
-    sleeps_.push_back(d);
-  }
+  std::chrono::milliseconds retryPause() override { return {}; }
   std::vector<std::string> lines() {
     std::lock_guard lock(mu_);
     return lines_;
-  }
-  std::vector<std::chrono::milliseconds> sleeps() {
-    std::lock_guard lock(mu_);
-    return sleeps_;
   }
   // The number of recorded lines that contain `part`.
   int count(const std::string& part) {
@@ -57,7 +50,6 @@ class TestContext : public TransportContext {
  private:
   std::mutex mu_;
   std::vector<std::string> lines_;
-  std::vector<std::chrono::milliseconds> sleeps_;
 };
 
 class MapConfigHandler : public ConfigHandler {

@@ -320,13 +320,10 @@ TEST_F(EventLoopTest, GiopGoesToTheRegisteredHandler) {
   EXPECT_EQ(handler.kind, kIiopProtocolKind);
 }
 
-TEST_F(EventLoopTest, IdleWaitIsCommFailureCompletedYesAndBlocks) {
+TEST_F(EventLoopTest, IdleWaitIsNotAFailureAndBlocks) {
   auto start = Clock::now();
-  Status s = loop_->runOnce(100);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->bareName(), "COMM_FAILURE");
-  EXPECT_EQ(s->minor(), 10087u);
-  EXPECT_EQ(s->completed(), CORBA::COMPLETED_YES);
+  LoopPass pass = loop_->runOnce(100);
+  EXPECT_TRUE(pass.idle());
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(95));
 }
 
@@ -468,8 +465,6 @@ TEST_F(EventLoopTest, RefusedConnectIsRetriedAndTraced) {
       "[test: Retrying connection to host `127.0.0.1' port " +
       std::to_string(dead_port) + "]";
   EXPECT_EQ(context_.lines, std::vector<std::string>(3, line));
-  EXPECT_EQ(context_.sleeps,
-            std::vector<std::chrono::milliseconds>(2, std::chrono::seconds(2)));
 }
 
 TEST_F(EventLoopTest, ConnectAttemptsDefaultToTen) {

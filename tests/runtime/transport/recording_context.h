@@ -21,15 +21,13 @@ class RecordingContext : public TransportContext {
   }
   std::optional<std::string> connectAttempts() override { return attempts; }
   std::optional<std::string> maxMessageSize() override { return max_size; }
-  void sleep(std::chrono::milliseconds duration) override {
-    sleeps.push_back(duration);
-  }
+  std::chrono::milliseconds retryPause() override { return pause; }
 
   int level = 1;
   std::optional<std::string> attempts;
   std::optional<std::string> max_size;
   std::vector<std::string> lines;
-  std::vector<std::chrono::milliseconds> sleeps;
+  std::chrono::milliseconds pause{0};
 };
 
 }  // namespace talvo

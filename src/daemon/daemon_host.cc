@@ -1,0 +1,216 @@
+#include "daemon/daemon_host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+#include "daemon/runtime_link.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/program.h"
+#include "runtime/config/runtime_config.h"
+#include "runtime/config/trace_stream.h"
+
+namespace talvo::daemon {
+namespace {
+
+constexpr char kCaption[] = "Talvo Daemon";
+constexpr char kCommFailure[] = "CORBA::StExcep::COMM_FAILURE";
+
+// The printed form of an environment holding `status`.
+void printStatus(Status status) {
+  CORBA::Environment env;
+  env.set(std::move(status), CORBA::Environment::kSystem);
+  env.print(std::cout);
+  std::cout << std::endl;
+}
+
+}  // namespace
+
+void fatalMessageBox(const std::string& text) {
+  std::fflush(nullptr);
+  platform::reportErrorToUser(kCaption, text);
+  // No destructors: other threads may still run, and nothing is tidied.
+  platform::exitImmediately(1);
+}
+
+void endStartup(const StartupFailure& failure) {
+  if (!failure.message.empty()) fatalMessageBox(failure.message);
+  if (failure.status) printStatus(failure.status->cloneSystem());
+  std::fflush(nullptr);
+  platform::exitImmediately(1);
+}
+
+DaemonHost::DaemonHost(DaemonContext context, DaemonCoreFactory& factory)
+    : context_(context), factory_(factory) {}
+
+DaemonHost::~DaemonHost() {
+  {
+    std::lock_guard<std::mutex> lock(waker_mutex_);
+    waker_.reset();
+  }
+  core_.reset();
+  removeLog();
+}
+
+void DaemonHost::setUpLog() {
+  SettingsValues values = readDaemonKey();
+  if (!isYes(settingValue(values, "log"))) return;
+  std::string name = settingValue(values, "logfile");
+  if (name.empty()) name = kDefaultLogFile;
+  removeLog();
+  log_file_ = std::make_unique<DaemonLogFile>(name);
+  if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+    chain->add(kDaemonOutputName,
+               std::make_unique<DaemonOutput>(log_file_.get(), nullptr));
+    output_active_ = true;
+  }
+}
+
+void DaemonHost::removeLog() {
+  if (output_active_) {
+    if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+      chain->remove(kDaemonOutputName);
+    }
+    output_active_ = false;
+  }
+  log_file_.reset();
+  StdOutMessageHandler::setLineFlush(true);
+}
+
+std::optional<StartupFailure> DaemonHost::start() {
+  setUpLog();
+  core_.reset();
+  settings_ = parseDaemonSettings(readDaemonKey());
+
+  DaemonOptions options;
+  options.unregistered_persistent_servers = settings_.ups;
+  options.reap_time = settings_.reap_time;
+  options.protected_mode = settings_.protected_mode;
+  if (settings_.interop) {
+    options.interop = true;
+    options.interop_file = settings_.interop_file;
+  }
+
+  // The checkpoint object exists whether or not checkpointing is on; it
+  // takes up its file before the daemon object is made.
+  factory_.createCheckpoint();
+  if (settings_.checkpoint) {
+    if (Status st = factory_.useCheckpointFile(settings_.checkpoint_file)) {
+      return StartupFailure{"unexpected exception setting checkpoint file!",
+                            std::move(st)};
+    }
+  }
+
+  writeBanner(context_.trace, "Talvo daemon");
+  setBrokerSetting(30);
+  context_.config.setServerName("QV_daemon");
+
+  if (Status st = factory_.createDaemon(options, core_)) {
+    core_.reset();
+    const bool comm = st->name() == kCommFailure;
+    return StartupFailure{comm ? "Comm Failure - Check that you do not "
+                                 "already have an Talvo daemon running!"
+                               : "Unknown error initalising daemon",
+                          std::move(st)};
+  }
+  if (!core_) return StartupFailure{"Unknown error initalising daemon", {}};
+  if (Status st = core_->implIsReady()) {
+    return StartupFailure{"", std::move(st)};
+  }
+
+  setDiagnosticsLevel(context_.config,
+                      static_cast<std::uint16_t>(settings_.trace_level));
+  watchLoop();
+  // From here on the lines of a pass are written out together at its end.
+  StdOutMessageHandler::setLineFlush(false);
+  if (log_file_) log_file_->setLineFlush(false);
+  return std::nullopt;
+}
+
+void DaemonHost::watchLoop() {
+  // The stop is an event on the loop: nothing needs to be looked at while
+  // the daemon is idle. The flag is already set when the waker runs.
+  {
+    std::shared_ptr<Waker> waker = core_->makeWaker([] {});
+    std::lock_guard<std::mutex> lock(waker_mutex_);
+    waker_ = std::move(waker);
+  }
+  // Ended children are reaped when their end is signalled, not on a timer.
+  child_ends_ = std::make_unique<platform::ChildEndWatch>();
+  const int fd = child_ends_->descriptor();
+  children_watched_ = fd >= 0 && core_->watchReadable(fd, [this] {
+    child_ends_->drain();
+    reap_due_ = true;
+  });
+  if (!children_watched_) child_ends_.reset();
+}
+
+std::optional<std::chrono::milliseconds> DaemonHost::waitBound() const {
+  if (children_watched_ && waker_) return std::nullopt;
+  return std::max(std::chrono::milliseconds(settings_.delay_ms), kShortestWait);
+}
+
+void DaemonHost::runOnce(std::optional<std::chrono::milliseconds> max_wait) {
+  if (!core_) return;
+  std::optional<std::chrono::milliseconds> wait = waitBound();
+  if (max_wait && (!wait || *max_wait < *wait)) wait = max_wait;
+  // A stop asked for before this pass must not wait for the next event.
+  if (stopRequested()) wait = std::chrono::milliseconds(0);
+  Status failure;
+  try {
+    failure = core_->runOnce(wait);
+  } catch (const CORBA::SystemException& e) {
+    failure = e.cloneSystem();
+  }
+  if (failure) printStatus(std::move(failure));
+  afterEvents();
+}
+
+void DaemonHost::afterEvents() {
+  // Ended server processes are reaped (their end stays known to the
+  // activator's liveness test).
+  if (reap_due_ || !children_watched_) {
+    reap_due_ = false;
+    platform::reapEndedChildren();
+  }
+  // Before the next wait: nothing is held back while the daemon is idle.
+  StdOutMessageHandler::flushOutput();
+  if (log_file_) log_file_->flush();
+}
+
+void DaemonHost::requestStop() {
+  stop_requested_.store(true);
+  std::lock_guard<std::mutex> lock(waker_mutex_);
+  if (waker_) waker_->wake();
+}
+
+std::optional<std::string> DaemonHost::shutdown() {
+  std::optional<std::string> failure;
+  if (settings_.interop) {
+    const std::string name =
+        settings_.interop_file.empty() ? "talvod.ior" : settings_.interop_file;
+    std::string text;
+    if (core_) core_->iorText(text);
+    // Written whole through a temporary file, so a reader never sees half
+    // a reference; no line end is added.
+    if (platform::writeFileAtomically(name, text)) {
+      failure = "talvod: Unable to create file - " + name +
+                ".\n Check the entry for 'CheckPointing File' in the Talvo "
+                "Daemon Log section in the Talvo Configuration Tool";
+    }
+  }
+  if (failure) return failure;
+  {
+    std::lock_guard<std::mutex> lock(waker_mutex_);
+    waker_.reset();
+  }
+  core_.reset();
+  child_ends_.reset();
+  children_watched_ = false;
+  removeLog();
+  return std::nullopt;
+}
+
+}  // namespace talvo::daemon
