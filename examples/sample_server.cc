@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "client/daemon_client.h"
 #include "greeter.h"
-#include "interface/daemon_operations.h"
 #include "platform/environment.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
@@ -33,7 +33,6 @@
 namespace {
 
 using talvo::Status;
-using talvo::protocol::Value;
 namespace ex = talvo::examples;
 
 volatile std::sig_atomic_t g_stop_signal = 0;
@@ -59,22 +58,14 @@ talvo::Registrar persistentRegistrar(talvo::Orb& orb, std::string daemon_host,
                                   talvo::ServerRegistration& out) -> Status {
     talvo::Target daemon;
     if (Status st = orb.daemonTarget(daemon_host, daemon)) return st;
-    const auto& op = talvo::interface::daemonOperation(
-        talvo::interface::DaemonOp::kRegisterPersistentServer);
-    talvo::CallReply reply;
-    if (Status st = orb.call(
-            daemon, op.signature,
-            {Value::ofString(name), Value::ofULong(pid), Value::ofString(""),
-             Value::ofString(""), Value::ofString("")},
-            reply)) {
+    talvo::client::DaemonClient client(orb, std::move(daemon));
+    talvo::client::PersistentServerDetails assigned;
+    if (Status st = client.registerPersistentServer(name, pid, &assigned)) {
       return st;
     }
-    if (reply.user_exception) {
-      return talvo::fail<CORBA::UNKNOWN>(0, reply.user_exception->name());
-    }
-    out.code = reply.args.at(2).text();
-    out.comms = reply.args.at(3).text();
-    out.port = reply.args.at(4).text();
+    out.code = assigned.codeProtocol;
+    out.comms = assigned.commsProtocol;
+    out.port = assigned.commsPort;
     return nullptr;
   };
 }

@@ -21,9 +21,9 @@
 #include <string>
 
 #include "runtime/except/exception.h"
+#include "runtime/transport/event_loop.h"
 
 namespace talvo {
-class EventLoop;
 class RuntimeConfig;
 class TalvoStream;
 }  // namespace talvo
@@ -49,11 +49,7 @@ struct DaemonContext {
 };
 
 // Wakes a wait of the loop from any thread, or from a signal handler.
-class Waker {
- public:
-  virtual ~Waker() = default;
-  virtual void wake() = 0;
-};
+using Waker = LoopWaker;
 
 // The daemon object together with the run time it serves requests with.
 class DaemonCore {

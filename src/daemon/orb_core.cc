@@ -161,11 +161,15 @@ class OrbCore : public DaemonCore {
     return orb_->runOnce(max_wait ? static_cast<int>(max_wait->count()) : -1);
   }
 
-  std::shared_ptr<Waker> makeWaker(std::function<void()>) override {
-    return nullptr;
+  std::shared_ptr<Waker> makeWaker(std::function<void()> on_wake) override {
+    return orb_->loop().makeWaker(std::move(on_wake));
   }
 
-  bool watchReadable(int, std::function<void()>) override { return false; }
+  bool watchReadable(int descriptor, std::function<void()> on_ready) override {
+    orb_->loop().watch(descriptor, EventLoop::kReadable,
+                       [on_ready = std::move(on_ready)](short) { on_ready(); });
+    return true;
+  }
 
   Status iorText(std::string& text) override {
     const std::string host = orb_->config().hostName();

@@ -97,8 +97,9 @@ Status Daemon::checkAccess(const Caller& caller) const {
   return access_.check(caller);
 }
 
-void Daemon::registerServerAsLegacy(const Caller&, bool onoff) {
+Status Daemon::registerServerAsLegacy(const Caller&, bool onoff) {
   legacy_ = onoff;
+  return nullptr;
 }
 
 }  // namespace talvo::interface

@@ -8,12 +8,14 @@
 // without it, with "xdr", and clears the flag when it ends, whatever the
 // flag was before.
 //
-// There is one method per interface operation. Each takes the Caller (the
-// request's principal and connection) and the in arguments, fills the out
-// arguments, and returns null or the exception for the reply (COMPLETED_NO;
-// a failed operation has changed nothing). Operations marked in the table
-// (daemon_operations.h) run checkAccess() first. The dispatch glue
-// (daemon_dispatch.h) turns requests into these calls.
+// There is one method per interface operation, of the operation's name and
+// shape in the table (client/daemon_operations.h): the Caller (the
+// request's principal and connection), the in arguments, then a pointer per
+// out slot (the reply struct or each out argument, then the result). Each
+// fills its outs and returns null or the exception for the reply
+// (COMPLETED_NO; a failed operation has changed nothing). Operations marked
+// in the table run checkAccess() first. The dispatch (daemon_dispatch.h) is
+// generated from the table and turns requests into these calls.
 //
 // The operations of activation, binding and the locator are in the
 // interface and decode their arguments. Binding and activation operations
@@ -180,7 +182,9 @@ class Daemon {
   // ---- Reading (no access check, any principal) ------------------------
   Status listServers(const Caller& caller, std::string_view subdir,
                      std::vector<std::string>* servers);
-  bool serverExists(const Caller& caller, std::string_view serverName);
+  // Never fails.
+  Status serverExists(const Caller& caller, std::string_view serverName,
+                      bool* exists);
   // getServer is getServer2 without nservers and port (left 0).
   Status getServer(const Caller& caller, std::string_view serverName,
                    ServerDescription* out);
@@ -236,7 +240,8 @@ class Daemon {
                          std::string_view dirName);
 
   // ---- Legacy mode -------------------------------------------------------
-  void registerServerAsLegacy(const Caller& caller, bool onoff);
+  // Never fails.
+  Status registerServerAsLegacy(const Caller& caller, bool onoff);
 
  private:
   Daemon(DaemonOptions options, std::unique_ptr<imprep::ImpRepository> rep,

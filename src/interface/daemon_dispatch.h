@@ -1,11 +1,11 @@
 // Dispatch of "QV_daemon" requests to the daemon object.
 //
 // makeDaemonInterface() builds the run time's operation table for the
-// daemon: one entry per operation of daemon_operations.h, whose handler
-// reads the in arguments the dispatcher decoded by the signature, calls the
-// Daemon method with the request's Caller (principal and connection), and
-// stores the out arguments and the result, or records the exception for the
-// reply. registerDaemon() adds it to a dispatcher's objects under the
+// daemon, generated from the operation table (client/daemon_operations.h):
+// each operation's handler reads the in arguments the dispatcher decoded by
+// the signature, calls the Daemon method of the operation's name with the
+// request's Caller (principal and connection), and stores the out
+// arguments and the result, or records the exception for the reply. registerDaemon() adds it to a dispatcher's objects under the
 // interface name "QV_daemon" with the empty marker.
 //
 // Thread safety: none; the dispatcher's thread alone runs the handlers.

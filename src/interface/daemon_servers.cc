@@ -142,8 +142,10 @@ Status Daemon::listServers(const Caller&, std::string_view subdir,
   return st;
 }
 
-bool Daemon::serverExists(const Caller&, std::string_view serverName) {
-  return repository_->exists(serverName);
+Status Daemon::serverExists(const Caller&, std::string_view serverName,
+                            bool* exists) {
+  *exists = repository_->exists(serverName);
+  return nullptr;
 }
 
 Status Daemon::describe(std::string_view serverName, ServerDescription* out) {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <thread>
+
 namespace talvo::testing {
 namespace {
 
@@ -107,6 +110,38 @@ TEST(TalvodSignalTest, ClosedownLineAtLevelOneSilenceAtZero) {
     ASSERT_GE(out.size(), expected.size());
     EXPECT_EQ(out.substr(out.size() - expected.size()), expected);
   }
+}
+
+// The context switches of all threads of `pid`.
+long contextSwitches(pid_t pid) {
+  long total = 0;
+  std::error_code ec;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+    std::istringstream status(readFile(task.path().string() + "/status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) {
+        total += std::atol(line.c_str() + line.find(':') + 1);
+      }
+    }
+  }
+  return total;
+}
+
+// Idle, no thread of the daemon wakes to look for a stop or for ended
+// children (a polling daemon woke a dozen times a second).
+TEST(TalvodForegroundTest, IdleDaemonSleepsUntilStopped) {
+  TempDir dir;
+  Talvod daemon(dir, {"-f"});
+  ASSERT_TRUE(daemon.waitForErrors("status READY=1"));
+  ASSERT_NE(daemon.port(), 0);
+  const long before = contextSwitches(daemon.pid());
+  // The span to watch it in, not a wait for something to happen.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // The last steps of start-up may still run in the first moments.
+  EXPECT_LE(contextSwitches(daemon.pid()) - before, 2);
+  daemon.signal(SIGUSR1);
+  EXPECT_EQ(daemon.exitCode(), 3);
 }
 
 TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {

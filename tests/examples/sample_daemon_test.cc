@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "client/daemon_operations.h"
 #include "greeter.h"
-#include "interface/daemon_operations.h"
 #include "sample_process.h"
 
 namespace talvo::examples::testing {
 namespace {
 
-using interface::DaemonOp;
+using client::DaemonOp;
 using protocol::Value;
 
 // True while a process of that id exists and has not ended (a zombie
@@ -98,7 +98,7 @@ class SampleDaemonTest : public ::testing::Test {
     if (Status st = client->daemonTarget("127.0.0.1", daemon_target)) {
       return st;
     }
-    return client->call(daemon_target, interface::daemonOperation(op).signature,
+    return client->call(daemon_target, client::daemonOperation(op).signature,
                         std::move(args), reply);
   }
 

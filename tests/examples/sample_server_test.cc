@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "client/daemon_operations.h"
 #include "greeter.h"
-#include "interface/daemon_operations.h"
 #include "sample_process.h"
 
 namespace talvo::examples::testing {
@@ -162,9 +162,9 @@ TEST_F(SampleServerTest, TerminationSignalEndsItCleanly) {
 struct StandInDaemon {
   explicit StandInDaemon(bool refuse) {
     auto iface = std::make_shared<protocol::Interface>(
-        std::string(interface::kDaemonInterfaceName));
-    const auto& op = interface::daemonOperation(
-        interface::DaemonOp::kRegisterPersistentServer);
+        std::string(client::kDaemonInterfaceName));
+    const auto& op =
+        client::daemonOperation(client::DaemonOp::kRegisterPersistentServer);
     iface->addOperation(op.signature, [this, refuse](protocol::Request& r) {
       std::lock_guard lock(mu);
       name = r.arg(0).text();

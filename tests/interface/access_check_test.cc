@@ -20,8 +20,8 @@ class ProtectedModeTest : public DaemonTest {
     start(/*protected_mode=*/true);
     peer_.user_name = "talvoadm";
   }
-  Reply create(const std::string& name) {
-    return call("newSharedServer", {S(name), L({"m"}), L({"cmd"}), U(0)});
+  Status create(const std::string& name) {
+    return client().newSharedServer(name, Strings{"m"}, Strings{"cmd"}, 0u);
   }
   std::string host() const { return config_->hostName(); }
   static std::string shown(std::uint32_t address) {
@@ -33,8 +33,8 @@ class ProtectedModeTest : public DaemonTest {
 
 TEST_F(ProtectedModeTest, DaemonUserFromLoopbackIsAccepted) {
   lookups_->peer = 0x7F000001;
-  ASSERT_TRUE(create("bank").ok());
-  EXPECT_TRUE(call("deleteServer", {S("bank")}).ok());
+  ASSERT_EQ(create("bank"), nullptr);
+  EXPECT_EQ(client().deleteServer("bank"), nullptr);
   EXPECT_EQ(err_.str(), "");
   EXPECT_NE(out_.str().find("Running in protected mode as user `talvoadm' ]"),
             std::string::npos);
@@ -42,15 +42,18 @@ TEST_F(ProtectedModeTest, DaemonUserFromLoopbackIsAccepted) {
 
 TEST_F(ProtectedModeTest, ReadersServeAnyPrincipal) {
   lookups_->peer = 0x7F000001;
-  ASSERT_TRUE(create("bank").ok());
+  ASSERT_EQ(create("bank"), nullptr);
   peer_.user_name = "eve";
   lookups_->peer.reset();
-  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(true));
-  EXPECT_TRUE(call("getServer", {S("bank")}).ok());
-  EXPECT_TRUE(call("getServer2", {S("bank")}).ok());
-  EXPECT_TRUE(call("listServers", {S("")}).ok());
-  EXPECT_TRUE(call("registerServerAsLegacy", {B(false)}).ok());
-  EXPECT_EQ(call("getImplementationDetails", {S("bank"), S(""), S("")}).name(),
+  EXPECT_TRUE(exists("bank"));
+  show("bank");
+  ServerDescription s;
+  EXPECT_EQ(client().getServer("bank", &s), nullptr);
+  Strings names;
+  EXPECT_EQ(client().listServers("", &names), nullptr);
+  EXPECT_EQ(client().registerServerAsLegacy(false), nullptr);
+  ImplementationDetails d;
+  EXPECT_EQ(nameOf(client().getImplementationDetails("bank", "", "", &d)),
             "NO_IMPLEMENT");
   EXPECT_EQ(err_.str(), "");
 }
@@ -60,7 +63,7 @@ TEST_F(ProtectedModeTest, RemotePeerConfirmedByNameIsAccepted) {
   lookups_->name_of_peer = "x." + host() + ".example";
   lookups_->forward = {0x0A000009, kRemote};
   trace_.clear();
-  EXPECT_TRUE(create("bank").ok());
+  EXPECT_EQ(create("bank"), nullptr);
   const std::vector<std::string> expected = {
       " checking fd: -1",
       " host is x." + host() + ".example",
@@ -110,35 +113,34 @@ TEST_F(ProtectedModeTest, MissingRepositoryRootFailsConstruction) {
 TEST_F(ProtectedModeTest, OtherPrincipalIsRefusedWith10130) {
   lookups_->peer = 0x7F000001;
   peer_.user_name = "eve";
-  Reply r = create("bank");
-  EXPECT_EQ(r.name(), "NO_PERMISSION");
-  EXPECT_EQ(r.minor(), kMinorNotDaemonUser);
-  EXPECT_EQ(r.detail(), "talvoadm");
+  Status r = create("bank");
+  EXPECT_EQ(nameOf(r), "NO_PERMISSION");
+  EXPECT_EQ(minorOf(r), kMinorNotDaemonUser);
+  EXPECT_EQ(detailOf(r), "talvoadm");
   EXPECT_EQ(err_.str(), "[talvod: Permission denied to eve ]\n");
-  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(false));
+  EXPECT_FALSE(exists("bank"));
 
   // No principal at all is "nobody", refused the same way.
   peer_.user_name.clear();
-  EXPECT_EQ(create("bank").minor(), kMinorNotDaemonUser);
+  EXPECT_EQ(minorOf(create("bank")), kMinorNotDaemonUser);
   EXPECT_NE(err_.str().find("[talvod: Permission denied to nobody ]\n"),
             std::string::npos);
   // killServer is checked before it reports that it is not built.
-  EXPECT_EQ(call("killServer", {S("bank"), S("")}).minor(),
-            kMinorNotDaemonUser);
+  EXPECT_EQ(minorOf(client().killServer("bank", "")), kMinorNotDaemonUser);
 }
 
 TEST_F(ProtectedModeTest, HostRefusalsWith10131) {
   // (a) no peer address.
-  Reply a = create("bank");
-  EXPECT_EQ(a.minor(), kMinorNotLocalHost);
-  EXPECT_EQ(a.detail(), host());
+  Status a = create("bank");
+  EXPECT_EQ(minorOf(a), kMinorNotLocalHost);
+  EXPECT_EQ(detailOf(a), host());
   EXPECT_EQ(err_.str(), "[talvod: (a) Permission denied to talvoadm ]\n");
 
   // (b) reverse lookup fails.
   err_.str("");
   lookups_->peer = kRemote;
-  Reply b = create("bank");
-  EXPECT_EQ(b.minor(), kMinorNotLocalHost);
+  Status b = create("bank");
+  EXPECT_EQ(minorOf(b), kMinorNotLocalHost);
   EXPECT_EQ(err_.str(), "[talvod: (b) Permission denied to talvoadm from: " +
                             shown(kRemote) + " ]\n");
 
@@ -146,17 +148,17 @@ TEST_F(ProtectedModeTest, HostRefusalsWith10131) {
   err_.str("");
   lookups_->name_of_peer = host();
   lookups_->forward = {0x0A000009};
-  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
+  EXPECT_EQ(minorOf(create("bank")), kMinorNotLocalHost);
   EXPECT_EQ(err_.str(), "[talvod: (c) Permission denied to talvoadm from: " +
                             shown(kRemote) + " ]\n");
   // ... or the forward lookup finds nothing ...
   lookups_->forward.clear();
-  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
+  EXPECT_EQ(minorOf(create("bank")), kMinorNotLocalHost);
   // ... or the confirmed name is another host's.
   lookups_->name_of_peer = "elsewhere.example";
   lookups_->forward = {kRemote};
-  EXPECT_EQ(create("bank").minor(), kMinorNotLocalHost);
-  EXPECT_EQ(call("serverExists", {S("bank")}).result, B(false));
+  EXPECT_EQ(minorOf(create("bank")), kMinorNotLocalHost);
+  EXPECT_FALSE(exists("bank"));
 }
 
 // --- boundaries --------------------------------------------------------------

@@ -1,6 +1,9 @@
 // A daemon object on a fresh temporary repository, registered with a
-// request dispatcher behind the daemon's filter, and a way to call its
-// operations with request bodies made by the protocol's encoders.
+// request dispatcher behind the daemon's filter, and a DaemonClient whose
+// transport encodes each request as on a connection, hands it to that
+// dispatcher as coming from `peer_`, and decodes the reply: the client
+// stubs and the daemon's dispatch meet over the real encoding, with the
+// caller's principal chosen by the test.
 #ifndef TALVO_TESTS_INTERFACE_DAEMON_FIXTURE_H_
 #define TALVO_TESTS_INTERFACE_DAEMON_FIXTURE_H_
 
@@ -18,6 +21,7 @@
 
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
+#include "client/daemon_client.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
@@ -29,6 +33,7 @@
 namespace talvo::interface {
 
 using protocol::Value;
+using Strings = std::vector<std::string>;
 
 // Configuration values from a map only.
 class MapConfigHandler : public ConfigHandler {
@@ -67,36 +72,14 @@ class FakeLookups : public HostLookups {
   std::vector<std::uint32_t> forward;
 };
 
-// What a call answered.
-struct Reply {
-  std::unique_ptr<CORBA::Exception> exception;
-  std::vector<Value> args;
-  Value result;
-
-  bool ok() const { return exception == nullptr; }
-  const CORBA::SystemException* system() const {
-    return dynamic_cast<const CORBA::SystemException*>(exception.get());
-  }
-  std::string name() const {
-    return exception ? exception->bareName() : "success";
-  }
-  std::uint32_t minor() const { return system() ? system()->minor() : 0; }
-  std::string detail() const {
-    return system() && system()->detail() ? *system()->detail() : "";
-  }
-  std::vector<std::string> strings(std::size_t i) const {
-    std::vector<std::string> out;
-    for (const Value& v : args.at(i).as<Value::List>()) out.push_back(v.text());
-    return out;
-  }
-};
-
-inline Value S(std::string s) { return Value::ofString(std::move(s)); }
-inline Value L(const std::vector<std::string>& v) {
-  return Value::ofStrings(v);
+// The name, minor code and detail of a call's outcome ("success", 0, "").
+inline std::string nameOf(const Status& st) {
+  return st ? st->bareName() : "success";
 }
-inline Value U(std::uint32_t v) { return Value::ofULong(v); }
-inline Value B(bool v) { return Value::ofBool(v); }
+inline std::uint32_t minorOf(const Status& st) { return st ? st->minor() : 0; }
+inline std::string detailOf(const Status& st) {
+  return st && st->detail() ? *st->detail() : "";
+}
 
 class DaemonTest : public ::testing::Test {
  protected:
@@ -137,44 +120,53 @@ class DaemonTest : public ::testing::Test {
     dispatcher_.filters().add(std::make_shared<DaemonFilter>(daemon_.get()));
   }
 
-  // Calls `name` with its in arguments in signature order.
-  Reply call(std::string_view name, std::vector<Value> ins) {
-    auto op = findDaemonOperation(name);
-    EXPECT_TRUE(op.has_value()) << name;
-    const protocol::Signature& sig = daemonSignature(*op);
-    std::vector<Value> args(sig.parameters.size());
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      if (sig.parameters[i].sent() && next < ins.size()) {
-        args[i] = std::move(ins[next++]);
-      }
-    }
-    EXPECT_EQ(next, ins.size()) << name;
-    return send(sig, args);
-  }
+  client::DaemonClient& client() { return client_; }
 
-  // Sends a request for `sig` with `args`; decodes the reply by `sig`.
-  Reply send(const protocol::Signature& sig, const std::vector<Value>& args) {
+  // Sends a request for `sig` with `args` (one value per parameter) to the
+  // dispatcher and reads the reply into `reply`.
+  Status send(std::string_view signature, const std::vector<Value>& args,
+              CallReply& reply) {
+    protocol::Signature sig;
+    if (Status st = protocol::parseSignature(signature, sig)) return st;
     protocol::RequestHeader h;
     h.request_id = 7;
-    h.marker = "";
     h.server = "QV_daemon";
     h.interface_name = std::string(kDaemonInterfaceName);
     h.operation = sig.operation;
     protocol::XdrEncoder e;
     EXPECT_EQ(protocol::encodeRequest(e, h, sig, args), nullptr);
     auto body = dispatcher_.handleRequest(peer_, e.take());
-    Reply reply;
-    EXPECT_TRUE(body.has_value());
-    if (!body) return reply;
+    if (!body) return fail<CORBA::COMM_FAILURE>(0, "no reply");
     protocol::XdrDecoder d(*body);
     protocol::ReplyOutcome outcome;
     reply.args.resize(sig.parameters.size());
-    EXPECT_EQ(protocol::decodeReply(d, sig, outcome, reply.args, reply.result),
-              nullptr);
+    if (Status st =
+            protocol::decodeReply(d, sig, outcome, reply.args, reply.result)) {
+      return st;
+    }
     EXPECT_EQ(outcome.request_id, 7u);
-    reply.exception = std::move(outcome.exception);
-    return reply;
+    if (auto* sys =
+            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
+      return sys->cloneSystem();
+    }
+    reply.user_exception = std::move(outcome.exception);
+    return nullptr;
+  }
+
+  // Creates a shared server with two markers as `peer_`.
+  Status newShared(const std::string& name) {
+    return client_.newSharedServer(name, Strings{"m1", "m*"},
+                                   Strings{"srv1 -a", "srvall"}, 0u);
+  }
+  ServerDescription show(const std::string& name) {
+    ServerDescription s;
+    EXPECT_EQ(client_.getServer2(name, &s), nullptr) << name;
+    return s;
+  }
+  bool exists(const std::string& name) {
+    bool found = false;
+    EXPECT_EQ(client_.serverExists(name, &found), nullptr);
+    return found;
   }
 
   std::string recordFile(const std::string& name) const {
@@ -197,6 +189,10 @@ class DaemonTest : public ::testing::Test {
   std::vector<std::string> trace_;
   Activator* activator_ = nullptr;
   PortAllocator* ports_ = nullptr;
+  client::DaemonClient client_{
+      [this](const Target&, std::string_view sig, std::vector<Value> args,
+             CallReply& reply) { return send(sig, args, reply); },
+      Target{}};
 };
 
 }  // namespace talvo::interface

@@ -8,7 +8,7 @@
 namespace talvo::talvoctl {
 namespace {
 
-using interface::DaemonClient;
+using client::DaemonClient;
 
 struct BindArgs {
   std::string server;
@@ -18,13 +18,13 @@ struct BindArgs {
   bool json = false;
 };
 
-const char* statusName(interface::LaunchStatus s) {
+const char* statusName(client::LaunchStatus s) {
   switch (s) {
-    case interface::LaunchStatus::kInActive:
+    case client::LaunchStatus::kInActive:
       return "inActive";
-    case interface::LaunchStatus::kManualLaunch:
+    case client::LaunchStatus::kManualLaunch:
       return "manualLaunch";
-    case interface::LaunchStatus::kAutomaticLaunch:
+    case client::LaunchStatus::kAutomaticLaunch:
       return "automaticLaunch";
   }
   return "unknown";
@@ -44,7 +44,7 @@ void addBindOptions(CLI::App* cmd, BindArgs& a) {
 // marker nor a method is given and the record has one.
 void resolveMarker(DaemonClient& c, BindArgs& a) {
   if (!a.marker.empty() || !a.method.empty()) return;
-  interface::ServerDescription s;
+  client::ServerDescription s;
   if (c.getServer(a.server, &s) == nullptr && !s.markers.empty()) {
     a.marker = s.markers.front();
   }
@@ -62,7 +62,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb& orb) {
         resolveMarker(c, *a);
-        interface::ImplementationDetails d;
+        client::ImplementationDetails d;
         check("getImplementationDetails",
               c.getImplementationDetails(a->server, a->marker, a->method, &d));
         if (a->ping) {
@@ -95,7 +95,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
         resolveMarker(c, *a);
-        interface::IiopDetails d;
+        client::IiopDetails d;
         check("getIIOPDetails",
               c.getIIOPDetails(a->server, a->marker, a->method, &d));
         if (a->json) {
@@ -122,7 +122,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_option("PID", a->pid, "Its process id")->required();
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        interface::PersistentServerDetails d;
+        client::PersistentServerDetails d;
         check("registerPersistentServer",
               c.registerPersistentServer(a->server, a->pid, &d));
         printTable({"PORT", "COMMS", "CODE"},
@@ -136,7 +136,7 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_flag("--json", *json, "Print JSON");
     cmd->callback([json] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        std::vector<interface::ServerDetails> servers;
+        std::vector<client::ServerDetails> servers;
         check("listActiveServers", c.listActiveServers(&servers));
         if (*json) {
           nlohmann::json out = nlohmann::json::array();
@@ -182,7 +182,7 @@ void addBindingCommands(CLI::App& app) {
           return;
         }
         // Any marker: every running process of the server.
-        std::vector<interface::ServerDetails> servers;
+        std::vector<client::ServerDetails> servers;
         check("listActiveServers", c.listActiveServers(&servers));
         int killed = 0;
         for (const auto& s : servers) {

@@ -130,8 +130,7 @@ void addDaemonOptions(CLI::App& app) {
   app.fallthrough();
 }
 
-void withDaemon(
-    const std::function<void(interface::DaemonClient&, Orb&)>& body) {
+void withDaemon(const std::function<void(client::DaemonClient&, Orb&)>& body) {
   runtimeStartup();
   // A tool is silent unless asked: trace lines only with --verbose.
   runtimeConfig().setDiagnosticsLevel(endpoint().verbose ? 1 : 0);
@@ -145,7 +144,7 @@ void withDaemon(
   Target target;
   check("connect", daemonTarget(orb, target));
   endpoint().tried_port = target.port;
-  interface::DaemonClient client(orb, std::move(target));
+  client::DaemonClient client(orb, std::move(target));
   body(client, orb);
 }
 

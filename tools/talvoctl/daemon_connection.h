@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/daemon_stubs.h"
+#include "client/daemon_client.h"
 #include "runtime/except/exception.h"
 #include "runtime/orb/orb.h"
 
@@ -47,8 +47,7 @@ CLI::Validator nonEmpty(const std::string& what);
 std::string daemonEndpointText();
 
 // Runs `body` with a client of the daemon; the Orb is the client's.
-void withDaemon(
-    const std::function<void(interface::DaemonClient&, Orb&)>& body);
+void withDaemon(const std::function<void(client::DaemonClient&, Orb&)>& body);
 
 // Returns when `st` is null; otherwise prints it as the failure of the
 // command (`operation` names the daemon operation, shown only with -v) and

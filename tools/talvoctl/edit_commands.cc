@@ -8,7 +8,7 @@
 namespace talvo::talvoctl {
 namespace {
 
-using interface::DaemonClient;
+using client::DaemonClient;
 
 struct EditArgs {
   std::string server;
@@ -29,30 +29,27 @@ void addMarkerKind(CLI::App* cmd, EditArgs& a) {
 
 // What `grant`/`revoke` do for a right and the kind of name.
 struct RightsOp {
-  const char* operation;
-  Status (DaemonClient::*call)(std::string_view, std::string_view);
+  std::string_view operation;
+  Status (*call)(DaemonClient&, std::string_view, std::string_view);
 };
 
+template <class Add, class Remove>
+RightsOp pick(bool add) {
+  return add ? RightsOp{Add::name, DaemonClient::stub<Add>}
+             : RightsOp{Remove::name, DaemonClient::stub<Remove>};
+}
+
 RightsOp rightsOp(bool add, const std::string& right, bool dir) {
-  using C = DaemonClient;
+  using namespace client::op;  // NOLINT
   if (right == "launch") {
-    if (dir) {
-      return add ? RightsOp{"addLaunchRightsDir", &C::addLaunchRightsDir}
-                 : RightsOp{"removeLaunchRightsDir", &C::removeLaunchRightsDir};
-    }
-    return add ? RightsOp{"addLaunchRights", &C::addLaunchRights}
-               : RightsOp{"removeLaunchRights", &C::removeLaunchRights};
+    return dir ? pick<AddLaunchRightsDir, RemoveLaunchRightsDir>(add)
+               : pick<AddLaunchRights, RemoveLaunchRights>(add);
   }
   if (right == "invoke") {
-    if (dir) {
-      return add ? RightsOp{"addInvokeRightsDir", &C::addInvokeRightsDir}
-                 : RightsOp{"removeInvokeRightsDir", &C::removeInvokeRightsDir};
-    }
-    return add ? RightsOp{"addInvokeRights", &C::addInvokeRights}
-               : RightsOp{"removeInvokeRights", &C::removeInvokeRights};
+    return dir ? pick<AddInvokeRightsDir, RemoveInvokeRightsDir>(add)
+               : pick<AddInvokeRights, RemoveInvokeRights>(add);
   }
-  return add ? RightsOp{"addDirRights", &C::addDirRights}
-             : RightsOp{"removeDirRights", &C::removeDirRights};
+  return pick<AddDirRights, RemoveDirRights>(add);
 }
 
 void addRightsCommand(CLI::App& app, bool add) {
@@ -81,7 +78,7 @@ void addRightsCommand(CLI::App& app, bool add) {
     }
     RightsOp op = rightsOp(add, a->right, a->dir);
     withDaemon([&](DaemonClient& c, Orb&) {
-      check(op.operation, (c.*op.call)(a->user, a->name));
+      check(op.operation, op.call(c, a->user, a->name));
     });
   });
 }

@@ -3,6 +3,7 @@
 // list-groups).
 #include <iostream>
 #include <memory>
+#include <type_traits>
 
 #include "commands.h"
 #include "daemon_connection.h"
@@ -10,10 +11,9 @@
 namespace talvo::talvoctl {
 namespace {
 
-using interface::DaemonClient;
+using client::DaemonClient;
 using Strings = std::vector<std::string>;
-using Edit = Status (DaemonClient::*)(std::string_view, const Strings&, bool*);
-using Read = Status (DaemonClient::*)(std::string_view, Strings*, bool*);
+using namespace client::op;  // NOLINT
 
 struct ListArgs {
   std::string name;
@@ -34,9 +34,8 @@ void printList(const Strings& items, bool json) {
 }
 
 // `verb`-hosts NAME HOST... [--group]: a server's or a group's hosts.
-void addHostEdit(CLI::App& app, const char* name, const char* help,
-                 const char* server_op, Edit server_call, const char* group_op,
-                 Edit group_call) {
+template <class ServerOp, class GroupOp>
+void addHostEdit(CLI::App& app, const char* name, const char* help) {
   auto a = std::make_shared<ListArgs>();
   auto* cmd = app.add_subcommand(name, help);
   cmd->add_option("NAME", a->name, "Server (or group with --group)")
@@ -46,16 +45,17 @@ void addHostEdit(CLI::App& app, const char* name, const char* help,
   cmd->callback([=] {
     withDaemon([&](DaemonClient& c, Orb&) {
       bool ok = false;
-      const char* op = a->group ? group_op : server_op;
-      check(op,
-            (c.*(a->group ? group_call : server_call))(a->name, a->items, &ok));
+      const std::string_view op = a->group ? GroupOp::name : ServerOp::name;
+      auto* call =
+          a->group ? DaemonClient::stub<GroupOp> : DaemonClient::stub<ServerOp>;
+      check(op, call(c, a->name, a->items, &ok));
       requireOk(op, ok);
     });
   });
 }
 
-void addGroupEdit(CLI::App& app, const char* name, const char* help,
-                  const char* op, Edit call) {
+template <class Op>
+void addGroupEdit(CLI::App& app, const char* name, const char* help) {
   auto a = std::make_shared<ListArgs>();
   auto* cmd = app.add_subcommand(name, help);
   cmd->add_option("SERVER", a->name, "Server name")
@@ -65,29 +65,36 @@ void addGroupEdit(CLI::App& app, const char* name, const char* help,
   cmd->callback([=] {
     withDaemon([&](DaemonClient& c, Orb&) {
       bool ok = false;
-      check(op, (c.*call)(a->name, a->items, &ok));
-      requireOk(op, ok);
+      check(Op::name, c.call<Op>(a->name, a->items, &ok));
+      requireOk(Op::name, ok);
     });
   });
 }
 
-void addListRead(CLI::App& app, const char* name, const char* help,
-                 const char* server_op, Read server_call, const char* group_op,
-                 Read group_call) {
+// GroupOp void: the command reads a server's list only.
+template <class ServerOp, class GroupOp>
+void addListRead(CLI::App& app, const char* name, const char* help) {
+  constexpr bool kGroups = !std::is_void_v<GroupOp>;
   auto a = std::make_shared<ListArgs>();
   auto* cmd = app.add_subcommand(name, help);
   cmd->add_option("NAME", a->name,
-                  group_call ? "Server (or group with --group)" : "Server name")
+                  kGroups ? "Server (or group with --group)" : "Server name")
       ->required();
-  if (group_call) cmd->add_flag("-g,--group", a->group, "NAME is a group");
+  if (kGroups) cmd->add_flag("-g,--group", a->group, "NAME is a group");
   cmd->add_flag("--json", a->json, "Print JSON");
   cmd->callback([=] {
     withDaemon([&](DaemonClient& c, Orb&) {
       bool ok = false;
       Strings items;
-      const char* op = a->group ? group_op : server_op;
-      check(op,
-            (c.*(a->group ? group_call : server_call))(a->name, &items, &ok));
+      std::string_view op = ServerOp::name;
+      auto* call = DaemonClient::stub<ServerOp>;
+      if constexpr (kGroups) {
+        if (a->group) {
+          op = GroupOp::name;
+          call = DaemonClient::stub<GroupOp>;
+        }
+      }
+      check(op, call(c, a->name, &items, &ok));
       requireOk(op, ok);
       printList(items, a->json);
     });
@@ -97,7 +104,6 @@ void addListRead(CLI::App& app, const char* name, const char* help,
 }  // namespace
 
 void addLocatorCommands(CLI::App& app) {
-  using C = DaemonClient;
   {
     struct Args {
       std::string service, tag;
@@ -123,21 +129,18 @@ void addLocatorCommands(CLI::App& app) {
       });
     });
   }
-  addHostEdit(app, "add-hosts", "Add hosts to a server's or group's list",
-              "addHostsToServer", &C::addHostsToServer, "addHostsToGroup",
-              &C::addHostsToGroup);
-  addHostEdit(app, "del-hosts", "Remove hosts from a server's or group's list",
-              "delHostsFromServer", &C::delHostsFromServer, "delHostsFromGroup",
-              &C::delHostsFromGroup);
-  addListRead(app, "list-hosts", "List the hosts of a server or group",
-              "listHostsInServer", &C::listHostsInServer, "listHostsInGroup",
-              &C::listHostsInGroup);
-  addGroupEdit(app, "add-groups", "Add groups to a server's list",
-               "addGroupsToServer", &C::addGroupsToServer);
-  addGroupEdit(app, "del-groups", "Remove groups from a server's list",
-               "delGroupsFromServer", &C::delGroupsFromServer);
-  addListRead(app, "list-groups", "List the groups of a server",
-              "listGroupsInServer", &C::listGroupsInServer, nullptr, nullptr);
+  addHostEdit<AddHostsToServer, AddHostsToGroup>(
+      app, "add-hosts", "Add hosts to a server's or group's list");
+  addHostEdit<DelHostsFromServer, DelHostsFromGroup>(
+      app, "del-hosts", "Remove hosts from a server's or group's list");
+  addListRead<ListHostsInServer, ListHostsInGroup>(
+      app, "list-hosts", "List the hosts of a server or group");
+  addGroupEdit<AddGroupsToServer>(app, "add-groups",
+                                  "Add groups to a server's list");
+  addGroupEdit<DelGroupsFromServer>(app, "del-groups",
+                                    "Remove groups from a server's list");
+  addListRead<ListGroupsInServer, void>(app, "list-groups",
+                                        "List the groups of a server");
 }
 
 }  // namespace talvo::talvoctl

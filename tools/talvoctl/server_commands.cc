@@ -9,8 +9,8 @@
 namespace talvo::talvoctl {
 namespace {
 
-using interface::DaemonClient;
-using interface::ServerDescription;
+using client::DaemonClient;
+using client::ServerDescription;
 using Strings = std::vector<std::string>;
 
 struct CreateArgs {

@@ -14,9 +14,9 @@ void addStatusCommand(CLI::App& app) {
       "status", "Show the daemon's host, process id, port and protocol");
   cmd->add_flag("--json", *json, "Print JSON");
   cmd->callback([json] {
-    withDaemon([&](interface::DaemonClient& c, Orb& orb) {
+    withDaemon([&](client::DaemonClient& c, Orb& orb) {
       // Listing the running servers binds the connection as well.
-      std::vector<interface::ServerDetails> servers;
+      std::vector<client::ServerDetails> servers;
       check("listActiveServers", c.listActiveServers(&servers));
       Channel* channel = nullptr;
       check("connect",

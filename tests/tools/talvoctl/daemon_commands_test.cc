@@ -14,7 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "../../interface/stubs/loopback_daemon.h"
+#include "loopback_daemon.h"
 
 namespace {
 

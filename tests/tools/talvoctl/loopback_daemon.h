@@ -1,8 +1,8 @@
 // A daemon object on a fresh temporary repository, served by a broker run
 // time on a loopback port from a thread of the test. Stopped and removed
 // (thread joined, folder deleted) when the object goes away.
-#ifndef TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_
-#define TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_
+#ifndef TALVO_TESTS_TOOLS_TALVOCTL_LOOPBACK_DAEMON_H_
+#define TALVO_TESTS_TOOLS_TALVOCTL_LOOPBACK_DAEMON_H_
 
 #include <stdlib.h>
 
@@ -19,10 +19,10 @@
 
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
+#include "client/daemon_operations.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
-#include "interface/daemon_operations.h"
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
@@ -177,7 +177,7 @@ class LoopbackDaemon {
     t.host = "127.0.0.1";
     t.port = std::to_string(port_);
     t.ref = protocol::ObjectRef("localhost", "QV_daemon", "", "", "IR",
-                                std::string(interface::kDaemonInterfaceName));
+                                std::string(client::kDaemonInterfaceName));
     return t;
   }
 
@@ -199,4 +199,4 @@ class LoopbackDaemon {
 
 }  // namespace talvo::testing
 
-#endif  // TALVO_TESTS_INTERFACE_STUBS_LOOPBACK_DAEMON_H_
+#endif  // TALVO_TESTS_TOOLS_TALVOCTL_LOOPBACK_DAEMON_H_
