@@ -67,8 +67,12 @@ void addBindingCommands(CLI::App& app) {
               c.getImplementationDetails(a->server, a->marker, a->method, &d));
         if (a->ping) {
           Target object;
-          check("_QV_PING", orb.bind(a->marker, a->server, c.target().host,
-                                     d.commsPort, object));
+          if (Status st = orb.bind(a->marker, a->server, c.target().host,
+                                   d.commsPort, object)) {
+            failWithStatus("the server at " + c.target().host + ":" +
+                               d.commsPort + " does not answer its ping",
+                           std::move(st));
+          }
         }
         if (a->json) {
           nlohmann::json out = {{"server", a->server},

@@ -190,6 +190,14 @@ void check(std::string_view operation, Status st) {
   throw CLI::RuntimeError(kFailureExit);
 }
 
+void failWithStatus(const std::string& message, Status st) {
+  std::cerr << "talvoctl " << endpoint().command << ": " << message
+            << " (CORBA::" << st->bareName() << ")\n";
+  st->print(std::cerr);
+  std::cerr.flush();
+  throw CLI::RuntimeError(kFailureExit);
+}
+
 void failWith(const std::string& message) {
   std::cerr << "talvoctl " << endpoint().command << ": " << message << "\n";
   throw CLI::RuntimeError(kFailureExit);

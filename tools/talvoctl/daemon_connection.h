@@ -53,6 +53,9 @@ void withDaemon(const std::function<void(client::DaemonClient&, Orb&)>& body);
 // command (`operation` names the daemon operation, shown only with -v) and
 // throws CLI::RuntimeError(kFailureExit).
 void check(std::string_view operation, Status st);
+// Ends the command with status 1 after `message`, the exception's name and
+// its printed form on standard error.
+[[noreturn]] void failWithStatus(const std::string& message, Status st);
 // Ends the command with status 1 after `message` on standard error.
 [[noreturn]] void failWith(const std::string& message);
 
