@@ -28,6 +28,7 @@
 
 #include "activation/activator.h"
 #include "activation/port_allocator.h"
+#include "client/daemon_types.h"
 #include "imprep/repository.h"
 #include "runtime/except/exception.h"
 
@@ -66,26 +67,11 @@ struct ServerDetailsReply {
   std::string activationPolicy;  // "shared", "unshared" or "per_method"
 };
 
-// Out values of getImplementationDetails.
-struct ImplementationDetails {
-  std::string codeProtocol;  // always "xdr"
-  std::string commsProtocol;
-  std::string commsPort;
-  std::string activationPolicy;
-};
-
-// Out values of getIIOPDetails.
-struct IIOPDetails {
-  std::string iiopPort;
-  std::string activationPolicy;
-};
-
-// Out values of registerPersistentServer.
-struct PersistentServerDetails {
-  std::string codeProtocol;
-  std::string commsProtocol;
-  std::string commsPort;
-};
+// The out values of getImplementationDetails, getIIOPDetails and
+// registerPersistentServer: the interface's own types.
+using ImplementationDetails = client::ImplementationDetails;
+using IIOPDetails = client::IiopDetails;
+using PersistentServerDetails = client::PersistentServerDetails;
 
 class BindingService {
  public:

@@ -34,26 +34,18 @@ Status Daemon::getImplementationDetails(const Caller& caller,
   if (binding_ == nullptr) {
     return notImplemented("getImplementationDetails");
   }
-  talvo::ImplementationDetails d;
-  Status st = binding_->getImplementationDetails(
+  return binding_->getImplementationDetails(
       requesterOf(caller), std::string(serverName), std::string(markerName),
-      std::string(methodName), &d);
-  if (st == nullptr) {
-    *out = {d.codeProtocol, d.commsProtocol, d.commsPort, d.activationPolicy};
-  }
-  return st;
+      std::string(methodName), out);
 }
 
 Status Daemon::getIIOPDetails(const Caller& caller, std::string_view serverName,
                               std::string_view markerName,
                               std::string_view methodName, IiopDetails* out) {
   if (binding_ == nullptr) return notImplemented("getIIOPDetails");
-  talvo::IIOPDetails d;
-  Status st = binding_->getIIOPDetails(
-      requesterOf(caller), std::string(serverName), std::string(markerName),
-      std::string(methodName), &d);
-  if (st == nullptr) *out = {d.iiopPort, d.activationPolicy};
-  return st;
+  return binding_->getIIOPDetails(requesterOf(caller), std::string(serverName),
+                                  std::string(markerName),
+                                  std::string(methodName), out);
 }
 
 Status Daemon::registerPersistentServer(const Caller& caller,
@@ -63,11 +55,8 @@ Status Daemon::registerPersistentServer(const Caller& caller,
   if (binding_ == nullptr) {
     return notImplemented("registerPersistentServer");
   }
-  talvo::PersistentServerDetails d;
-  Status st = binding_->registerPersistentServer(
-      requesterOf(caller), std::string(serverName), serverPid, &d);
-  if (st == nullptr) *out = {d.codeProtocol, d.commsProtocol, d.commsPort};
-  return st;
+  return binding_->registerPersistentServer(
+      requesterOf(caller), std::string(serverName), serverPid, out);
 }
 
 Status Daemon::lookUp(const Caller&, std::string_view, std::uint8_t,

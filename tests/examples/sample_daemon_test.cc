@@ -13,15 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "client/daemon_operations.h"
+#include "client/daemon_client.h"
+#include "daemon/talvod_process.h"
 #include "greeter.h"
 #include "sample_process.h"
+#include "support/wait.h"
 
 namespace talvo::examples::testing {
 namespace {
 
-using client::DaemonOp;
+using client::Strings;
 using protocol::Value;
+using talvo::testing::eventually;
 
 // True while a process of that id exists and has not ended (a zombie
 // waiting for its parent counts as ended).
@@ -32,13 +35,6 @@ bool processRuns(std::uint32_t pid) {
   auto close = text.rfind(')');
   return close != std::string::npos && close + 2 < text.size() &&
          text[close + 2] != 'Z' && text[close + 2] != 'X';
-}
-
-bool waitUntilEnded(std::uint32_t pid) {
-  for (int i = 0; i < 250 && processRuns(pid); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return !processRuns(pid);
 }
 
 class SampleDaemonTest : public ::testing::Test {
@@ -52,25 +48,26 @@ class SampleDaemonTest : public ::testing::Test {
     env = isolatedEnvironment(dir.path());
     env["QV_REGISTRY"] = dir.path() + "/registry";
     env["QV_IMP_REP_PATH"] = dir.path() + "/imprep";
-    env["QV_DAEMON_PORT"] = std::to_string(freePort());
-    env["QV_DAEMON_SERVER_BASE"] = std::to_string(freePort());
+    // The daemon picks its own port; servers get ports from a range of
+    // this test process's own, of which the daemon skips any port taken.
+    env["QV_DAEMON_PORT"] = "0";
+    env["QV_DAEMON_SERVER_BASE"] = std::to_string(20000 + ::getpid() % 20000);
     env["QV_DAEMON_SERVER_RANGE"] = "20";
-    config = std::make_unique<MapConfig>(std::map<std::string, std::string>{
-        {"QV_DAEMON_PORT", env["QV_DAEMON_PORT"]}});
-    client = std::make_unique<Orb>(testOrbOptions(context, *config));
     daemon = std::make_unique<ChildProcess>(
         dir.path(), builtProgram("src/daemon/talvod"),
         std::vector<std::string>{"-f"}, env);
-    // Ready once it accepts a call.
-    for (int i = 0; i < 250; ++i) {
-      CallReply reply;
-      if (call(DaemonOp::kListActiveServers, {Value()}, reply) == nullptr) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    }
-    FAIL() << "talvod does not answer\n"
-           << daemon->output() << daemon->errors();
+    std::uint16_t port = 0;
+    ASSERT_TRUE(eventually([&] {
+      return (port = talvo::testing::listeningPort(daemon->pid()));
+    })) << daemon->output()
+        << daemon->errors();
+    env["QV_DAEMON_PORT"] = std::to_string(port);
+    config = std::make_unique<MapConfig>(std::map<std::string, std::string>{
+        {"QV_DAEMON_PORT", env["QV_DAEMON_PORT"]}});
+    orb = std::make_unique<Orb>(testOrbOptions(context, *config));
+    Target target;
+    ASSERT_EQ(orb->daemonTarget("127.0.0.1", target), nullptr);
+    talvod = std::make_unique<client::DaemonClient>(*orb, target);
   }
 
   void TearDown() override {
@@ -93,35 +90,22 @@ class SampleDaemonTest : public ::testing::Test {
     }
   }
 
-  Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
-    Target daemon_target;
-    if (Status st = client->daemonTarget("127.0.0.1", daemon_target)) {
-      return st;
-    }
-    return client->call(daemon_target, client::daemonOperation(op).signature,
-                        std::move(args), reply);
-  }
-
   // Asks the daemon for the port of `server`'s object `marker`.
   Status bind(const std::string& server, const std::string& marker,
               std::string& port) {
-    CallReply reply;
-    Value out = Value::ofString("");
-    if (Status st = call(DaemonOp::kGetImplementationDetails,
-                         {Value::ofString(server), Value::ofString(marker),
-                          Value::ofString(""), out, out, out, out},
-                         reply)) {
+    client::ImplementationDetails d;
+    if (Status st = talvod->getImplementationDetails(server, marker, "", &d)) {
       return st;
     }
-    port = reply.args.at(5).text();
+    port = d.commsPort;
     return nullptr;
   }
 
   // greet on 127.0.0.1:`port`; remembers the answering process.
   std::string greet(const std::string& port, const std::string& marker) {
     CallReply reply;
-    Status st = client->call(greeterAt(port, marker), kGreetSignature,
-                             {Value::ofString("Ada")}, reply);
+    Status st = orb->call(greeterAt(port, marker), kGreetSignature,
+                          {Value::ofString("Ada")}, reply);
     EXPECT_EQ(st, nullptr) << (st ? describe(*st) : "");
     if (st) return "";
     std::string text = reply.result.text();
@@ -133,16 +117,13 @@ class SampleDaemonTest : public ::testing::Test {
   }
 
   // The active servers as "server/marker/status" texts.
-  std::vector<std::string> active() {
-    CallReply reply;
-    std::vector<std::string> out;
-    Status st = call(DaemonOp::kListActiveServers, {Value()}, reply);
-    EXPECT_EQ(st, nullptr);
-    if (st) return out;
-    for (const Value& d : reply.args.at(0).as<Value::List>()) {
-      const auto& f = d.as<Value::List>();
-      out.push_back(f.at(0).text() + "/" + f.at(1).text() + "/" +
-                    std::to_string(f.at(7).as<std::uint32_t>()));
+  Strings active() {
+    std::vector<client::ServerDetails> servers;
+    EXPECT_EQ(talvod->listActiveServers(&servers), nullptr);
+    Strings out;
+    for (const auto& d : servers) {
+      out.push_back(d.server + "/" + d.marker + "/" +
+                    std::to_string(static_cast<std::uint32_t>(d.status)));
     }
     return out;
   }
@@ -152,34 +133,28 @@ class SampleDaemonTest : public ::testing::Test {
   std::unique_ptr<ChildProcess> daemon;
   QuietContext context;
   std::unique_ptr<MapConfig> config;
-  std::unique_ptr<Orb> client;
+  std::unique_ptr<Orb> orb;
+  std::unique_ptr<client::DaemonClient> talvod;
   std::vector<std::uint32_t> launched;
 };
 
 TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
-  CallReply reply;
-  ASSERT_EQ(
-      call(DaemonOp::kNewSharedServer,
-           {Value::ofString("greeter"), Value::ofStrings({"*"}),
-            Value::ofStrings({builtProgram("examples/talvo_sample_server") +
-                              " --marker hello"}),
-            Value::ofULong(0)},
-           reply),
-      nullptr);
+  ASSERT_EQ(talvod->newSharedServer(
+                "greeter", Strings{"*"},
+                Strings{builtProgram("examples/talvo_sample_server") +
+                        " --marker hello"},
+                0u),
+            nullptr);
 
   std::string port;
   ASSERT_EQ(bind("greeter", "hello", port), nullptr) << daemon->output();
-  std::string answer;
   // The daemon does not wait for the server to come up.
-  for (int i = 0; i < 100 && answer.empty(); ++i) {
+  ASSERT_TRUE(eventually([&] {
     CallReply r;
-    if (client->call(greeterAt(port, "hello"), kGreetSignature,
-                     {Value::ofString("Ada")}, r) == nullptr) {
-      answer = greet(port, "hello");
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
+    return orb->call(greeterAt(port, "hello"), kGreetSignature,
+                     {Value::ofString("Ada")}, r) == nullptr;
+  })) << daemon->output();
+  std::string answer = greet(port, "hello");
   ASSERT_NE(answer.find("Hello, Ada! This is server greeter (marker 'hello', "
                         "launch marker '*'"),
             std::string::npos)
@@ -190,13 +165,11 @@ TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
   std::string again;
   ASSERT_EQ(bind("greeter", "hello", again), nullptr);
   EXPECT_EQ(again, port);
-  EXPECT_EQ(active(), std::vector<std::string>{"greeter/*/2"});
+  EXPECT_EQ(active(), Strings{"greeter/*/2"});
 
-  ASSERT_EQ(call(DaemonOp::kKillServer,
-                 {Value::ofString("greeter"), Value::ofString("hello")}, reply),
-            nullptr)
+  ASSERT_EQ(talvod->killServer("greeter", "hello"), nullptr)
       << daemon->output();
-  EXPECT_TRUE(waitUntilEnded(launched[0]));
+  EXPECT_TRUE(eventually([&] { return !processRuns(launched[0]); }));
   EXPECT_TRUE(active().empty());
 }
 
@@ -214,7 +187,7 @@ TEST_F(SampleDaemonTest, PersistentServerIsFoundWithoutLaunch) {
   ASSERT_EQ(bind("ledger", "hello", bound), nullptr) << daemon->output();
   EXPECT_EQ(bound, *port);
   EXPECT_NE(greet(bound, "hello").find("server ledger"), std::string::npos);
-  EXPECT_EQ(active(), std::vector<std::string>{"ledger/*/1"});
+  EXPECT_EQ(active(), Strings{"ledger/*/1"});
 
   // A second registration of the same name is refused while it lives.
   ChildProcess twin(dir.path(), builtProgram("examples/talvo_sample_server"),
@@ -226,11 +199,7 @@ TEST_F(SampleDaemonTest, PersistentServerIsFoundWithoutLaunch) {
       << twin.errors();
 
   // Killing it ends the process, which holds its own connection.
-  CallReply reply;
-  ASSERT_EQ(call(DaemonOp::kKillServer,
-                 {Value::ofString("ledger"), Value::ofString("hello")}, reply),
-            nullptr)
-      << daemon->output();
+  ASSERT_EQ(talvod->killServer("ledger", "hello"), nullptr) << daemon->output();
   EXPECT_TRUE(server.wait(std::chrono::seconds(10)));
   EXPECT_TRUE(active().empty());
 }
@@ -241,22 +210,15 @@ TEST_F(SampleDaemonTest, RegistrationNamingAnotherProcessCannotGetItSignalled) {
   // record and leaves that process alone.
   ChildProcess bystander(dir.path(), "/bin/sleep", {"30"},
                          isolatedEnvironment(dir.path()));
-  CallReply reply;
-  Value out = Value::ofString("");
-  ASSERT_EQ(call(DaemonOp::kRegisterPersistentServer,
-                 {Value::ofString("forged"),
-                  Value::ofULong(static_cast<std::uint32_t>(bystander.pid())),
-                  out, out, out},
-                 reply),
-            nullptr)
+  client::PersistentServerDetails assigned;
+  ASSERT_EQ(
+      talvod->registerPersistentServer(
+          "forged", static_cast<std::uint32_t>(bystander.pid()), &assigned),
+      nullptr)
       << daemon->output();
   // The kill finds the record (else 10244) and removes it.
-  ASSERT_EQ(call(DaemonOp::kKillServer,
-                 {Value::ofString("forged"), Value::ofString("")}, reply),
-            nullptr)
-      << daemon->output();
-  Status again = call(DaemonOp::kKillServer,
-                      {Value::ofString("forged"), Value::ofString("")}, reply);
+  ASSERT_EQ(talvod->killServer("forged", ""), nullptr) << daemon->output();
+  Status again = talvod->killServer("forged", "");
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->minor(), 10244u);
   EXPECT_FALSE(bystander.wait(std::chrono::milliseconds(300)));  // still up

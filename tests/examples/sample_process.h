@@ -1,8 +1,8 @@
-// Test helpers for the sample programs: a temporary folder, a child
-// process of the sample server with an environment of the test's choosing
-// (its output captured in files of the folder, ended and reaped when the
-// helper goes), a server Orb on its own thread, and the test's own
-// configuration and transport context.
+// Test helpers for the sample programs: a child process of the sample
+// server with an environment of the test's choosing (its output captured in
+// files of the folder, ended and reaped when the helper goes), and a server
+// Orb on its own thread; the shared helpers (tests/support) under the names
+// these tests use.
 
 #ifndef TALVO_TESTS_EXAMPLES_SAMPLE_PROCESS_H_
 #define TALVO_TESTS_EXAMPLES_SAMPLE_PROCESS_H_
@@ -22,88 +22,49 @@
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
 #include "runtime/transport/transport_context.h"
+#include "support/child_process.h"
+#include "support/config_support.h"
+#include "support/temp_dir.h"
+#include "support/transport_context.h"
 
 namespace talvo::examples::testing {
 
-// A fresh mkdtemp folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// The built program `relative` (e.g. "examples/talvo_sample_server").
-std::string builtProgram(const std::string& relative);
-
-// A port that was free a moment ago on the loopback interface.
-std::uint16_t freePort();
+using talvo::testing::builtProgram;
+using talvo::testing::QuietContext;
+using talvo::testing::TempDir;
+// A RuntimeConfig answering only from its values.
+using MapConfig = talvo::testing::TestConfig;
 
 // A child process started with exactly `env` (plus PATH) and `args`; its
 // standard output and error go to files in `dir`. The destructor ends it
 // (SIGTERM, then SIGKILL) and reaps it.
-class ChildProcess {
+class ChildProcess : public talvo::testing::ChildProcess {
  public:
   ChildProcess(const std::string& dir, const std::string& program,
                const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+               const std::map<std::string, std::string>& env)
+      : talvo::testing::ChildProcess(program, options(dir, args, env)) {}
 
-  pid_t pid() const { return pid_; }
-  // Waits until standard output holds `text`; false when the process ended
-  // or the time ran out first.
-  bool waitForOutput(const std::string& text, std::chrono::milliseconds limit =
-                                                  std::chrono::seconds(10));
   // The port of the line "... on port N" the sample server prints.
   std::optional<std::string> announcedPort();
-  // Sends `signal_number` and waits for the end: the exit status (as
-  // waitpid gives it), or nullopt when it did not end in time.
-  std::optional<int> stop(int signal_number, std::chrono::milliseconds limit =
-                                                 std::chrono::seconds(10));
-  // Waits for the end without signalling.
-  std::optional<int> wait(std::chrono::milliseconds limit);
-  std::string output() const;
-  std::string errors() const;
 
  private:
-  std::string out_path_;
-  std::string err_path_;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
+  static talvo::testing::ChildOptions options(
+      const std::string& dir, const std::vector<std::string>& args,
+      const std::map<std::string, std::string>& env) {
+    talvo::testing::ChildOptions o;
+    o.args = args;
+    o.env = env;
+    o.inherit_env = false;
+    o.output_dir = dir;
+    o.end_signal = SIGTERM;
+    return o;
+  }
 };
 
 // The environment every child gets: configuration file and settings store
 // pointed into `dir` (where they do not exist), HOME set to it.
 std::map<std::string, std::string> isolatedEnvironment(const std::string& dir);
-
-// A transport context for the test's own Orbs: no trace, one connect
-// attempt.
-class QuietContext : public TransportContext {
- public:
-  int diagnosticsLevel() override { return 0; }
-  void trace(std::string_view, bool) override {}
-  std::optional<std::string> connectAttempts() override { return "1"; }
-  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
-  void sleep(std::chrono::milliseconds d) override {
-    std::this_thread::sleep_for(d);
-  }
-};
-
-// A RuntimeConfig answering only from `values`.
-class MapConfig {
- public:
-  explicit MapConfig(std::map<std::string, std::string> values = {});
-  RuntimeConfig& get() { return *config_; }
-
- private:
-  ConfigChain chain_;
-  std::unique_ptr<RuntimeConfig> config_;
-};
 
 // Options for a test Orb over `context` and `config`.
 OrbOptions testOrbOptions(QuietContext& context, MapConfig& config);

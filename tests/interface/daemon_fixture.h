@@ -29,26 +29,14 @@
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/protocol/xdr_codec.h"
+#include "support/config_support.h"
 
 namespace talvo::interface {
 
 using protocol::Value;
 using Strings = std::vector<std::string>;
 
-// Configuration values from a map only.
-class MapConfigHandler : public ConfigHandler {
- public:
-  explicit MapConfigHandler(std::map<std::string, std::string> values)
-      : values_(std::move(values)) {}
-  std::optional<std::string> lookup(const std::string& name) override {
-    auto it = values_.find(name);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  std::map<std::string, std::string> values_;
-};
+using talvo::testing::MapConfigHandler;
 
 // Name-service answers chosen by the test.
 class FakeLookups : public HostLookups {

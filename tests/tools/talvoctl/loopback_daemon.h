@@ -26,33 +26,10 @@
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
+#include "support/config_support.h"
+#include "support/transport_context.h"
 
 namespace talvo::testing {
-
-// Configuration values from a map only.
-class FixedConfig : public ConfigHandler {
- public:
-  explicit FixedConfig(std::map<std::string, std::string> values)
-      : values_(std::move(values)) {}
-  std::optional<std::string> lookup(const std::string& name) override {
-    auto it = values_.find(name);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  std::map<std::string, std::string> values_;
-};
-
-// No trace output, one connect attempt, no sleeping.
-class QuietTransport : public TransportContext {
- public:
-  int diagnosticsLevel() override { return 0; }
-  void trace(std::string_view, bool) override {}
-  std::optional<std::string> connectAttempts() override { return "1"; }
-  std::optional<std::string> maxMessageSize() override { return std::nullopt; }
-  void sleep(std::chrono::milliseconds) override {}
-};
 
 // The run time as the activator sees it: every server of `alive_pid` has an
 // open channel from that process, and every object answers a ping.
@@ -83,7 +60,7 @@ class FakeActivationRuntime : public ActivationRuntime {
 class PingServer {
  public:
   PingServer(const std::string& port, const std::string& marker) {
-    chain_.add("map", std::make_unique<FixedConfig>(
+    chain_.add("map", std::make_unique<MapConfigHandler>(
                           std::map<std::string, std::string>{}));
     config_ = std::make_unique<RuntimeConfig>(chain_);
     OrbOptions o;
@@ -104,7 +81,7 @@ class PingServer {
  private:
   ConfigChain chain_;
   std::unique_ptr<RuntimeConfig> config_;
-  QuietTransport context_;
+  QuietContext context_;
   std::unique_ptr<Orb> orb_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -123,9 +100,10 @@ class LoopbackDaemon {
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
     base_ = tmpl;
     std::filesystem::create_directory(base_ + "/rep");
-    chain_.add("map",
-               std::make_unique<FixedConfig>(std::map<std::string, std::string>{
-                   {"QV_DAEMON_PORT", "7591"}}));
+    chain_.add(
+        "map",
+        std::make_unique<MapConfigHandler>(
+            std::map<std::string, std::string>{{"QV_DAEMON_PORT", "7591"}}));
     config_ = std::make_unique<RuntimeConfig>(chain_);
     interface::DaemonOptions o;
     o.config = config_.get();
@@ -186,7 +164,7 @@ class LoopbackDaemon {
   ConfigChain chain_;
   std::unique_ptr<RuntimeConfig> config_;
   std::ostringstream out_, err_;
-  QuietTransport context_;
+  QuietContext context_;
   FakeActivationRuntime runtime_;
   std::unique_ptr<Activator> activator_;
   std::unique_ptr<PortAllocator> ports_;

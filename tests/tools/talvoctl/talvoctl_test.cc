@@ -9,42 +9,17 @@
 #include <sstream>
 
 #include "../../platform/settings/temp_dir.h"
+#include "run_talvoctl.h"
 
 namespace {
 
 using talvo::testing::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out;  // standard output and standard error
-};
+using Result = talvo::testing::TalvoctlResult;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string talvoctlPath() {
-  const char* root = std::getenv("TALVO_TEST_BIN");
-  return std::string(root ? root : ".") + "/tools/talvoctl/talvoctl";
-}
-
-// Runs talvoctl with exactly the environment `env`.
 Result run(const std::string& args,
            const std::map<std::string, std::string>& env) {
-  std::string cmd = "env -i";
-  for (const auto& [k, v] : env) cmd += " " + quote(k + "=" + v);
-  cmd += " " + quote(talvoctlPath()) + " " + args + " 2>&1";
-  Result r;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return talvo::testing::runTalvoctl(args, env);
 }
 
 // The row of `name` in the config table, its blank-separated fields joined
@@ -120,14 +95,6 @@ TEST_F(TalvoctlTest, ExplainPrintsThePrintedForm) {
   EXPECT_NE(r.out.find("  [Completion status : COMPLETED_NO]\n"),
             std::string::npos)
       << r.out;
-}
-
-TEST_F(TalvoctlTest, HelpSaysWhatEachCommandDoes) {
-  Result r = run("--help", env_);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("config "), std::string::npos);
-  EXPECT_NE(r.out.find("explain "), std::string::npos);
-  EXPECT_EQ(run("explain --help", env_).status, 0);
 }
 
 // --- boundaries ----------------------------------------------------------
