@@ -249,9 +249,11 @@ void CNTService::Handler(std::uint32_t control) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
       service->SetStatus(SERVICE_STOP_PENDING);
-      service->OnStop();
       service->running_.store(0);
       service->LogServiceEvent(EventType::kInformation, EVMSG_STOPPED);
+      // Last: OnStop may wake the service thread at once, and its
+      // "stopped" report must come after the event above.
+      service->OnStop();
       break;
     case SERVICE_CONTROL_PAUSE:
       service->OnPause();
