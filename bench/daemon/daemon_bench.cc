@@ -42,6 +42,8 @@
 #include <thread>
 
 #include "../../tests/daemon/e2e/e2e_support.h"
+#include "runtime/protocol/codec.h"
+#include "runtime/protocol/message.h"
 
 namespace talvo::testing {
 namespace {
@@ -231,7 +233,7 @@ Figures roundTrips(std::uint16_t port, const Bytes& frame, int clients,
 // The request frame (length and body) of `op` with `args`.
 Bytes requestFrame(DaemonUnderTest& d, DaemonOp op,
                    const std::vector<Value>& args) {
-  const protocol::Signature& sig = interface::daemonSignature(op);
+  const protocol::Signature& sig = client::daemonSignature(op);
   auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
   protocol::encodeRequest(*out, d.target().ref.requestHeader(sig.operation, 1),
                           sig, args);

@@ -115,10 +115,20 @@ int LaunchTable::bucketOf(std::string_view key) {
   return bucket == 0 ? 1 : bucket;
 }
 
+bool LaunchTable::isPattern(std::string_view key) {
+  return key.find_first_of("*?[\\") != std::string_view::npos;
+}
+
+bool LaunchTable::matches(const std::string& stored, const std::string& key) {
+  return isPattern(stored) ? patternMatches(stored, key) : stored == key;
+}
+
 bool LaunchTable::insert(std::string key,
                          std::unique_ptr<LaunchRecord> record) {
   if (find(key) != nullptr) return false;
-  auto& chain = buckets_[bucketOf(key)];
+  const int bucket = bucketOf(key);
+  if (isPattern(key)) ++patterns_[bucket];
+  auto& chain = buckets_[bucket];
   chain.push_back(Entry{std::move(key), std::move(record)});
   ++size_;
   return true;
@@ -133,9 +143,11 @@ LaunchRecord* LaunchTable::find(std::string_view key) const {
 
 LaunchRecord* LaunchTable::findMatch(const std::string& key,
                                      std::string* storedKey) const {
+  const int own = bucketOf(key);
   for (int bucket = 1; bucket < kBuckets; ++bucket) {
+    if (!mayMatch(bucket, own)) continue;
     for (const Entry& entry : buckets_[bucket]) {
-      if (patternMatches(entry.key, key)) {
+      if (matches(entry.key, key)) {
         if (storedKey != nullptr) *storedKey = entry.key;
         return entry.record.get();
       }
@@ -145,10 +157,13 @@ LaunchRecord* LaunchTable::findMatch(const std::string& key,
 }
 
 bool LaunchTable::removeFirstMatch(const std::string& key) {
+  const int own = bucketOf(key);
   for (int bucket = 1; bucket < kBuckets; ++bucket) {
+    if (!mayMatch(bucket, own)) continue;
     auto& chain = buckets_[bucket];
     for (auto it = chain.begin(); it != chain.end(); ++it) {
-      if (patternMatches(it->key, key)) {
+      if (matches(it->key, key)) {
+        if (isPattern(it->key)) --patterns_[bucket];
         chain.erase(it);
         --size_;
         return true;

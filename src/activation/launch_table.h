@@ -105,7 +105,17 @@ class LaunchTable {
     std::string key;
     std::unique_ptr<LaunchRecord> record;
   };
+  // Whether `key` holds a pattern character; a key without one matches
+  // only itself, so walks test it by equality and skip buckets holding no
+  // pattern key except the one the key itself hashes to.
+  static bool isPattern(std::string_view key);
+  bool mayMatch(int bucket, int ownBucket) const {
+    return bucket == ownBucket || patterns_[bucket] != 0;
+  }
+  static bool matches(const std::string& stored, const std::string& key);
+
   std::array<std::vector<Entry>, kBuckets> buckets_;
+  std::array<std::uint32_t, kBuckets> patterns_{};  // pattern keys per bucket
   std::size_t size_ = 0;
 };
 

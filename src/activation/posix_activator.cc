@@ -8,6 +8,21 @@ namespace {
 
 constexpr const char* kNullMarker = "QV_nullMarker";
 
+// Whether the process of an automatically launched record still runs as
+// the server it was launched as. A child of this daemon is known by its
+// process id. A process taken over from an earlier daemon must still carry
+// the launch environment it was started with (server name and port), or
+// its id now belongs to another program and the server counts as ended.
+bool launchedProcessRuns(std::int32_t pid, const std::string& server,
+                         const std::string& port) {
+  if (platform::isOwnChild(pid)) return platform::isChildRunning(pid);
+  std::vector<std::pair<std::string, std::string>> expected = {
+      {"QV_SERVER_NAME", server}};
+  if (!port.empty()) expected.emplace_back("QV_SERVER_PORT", port);
+  return platform::isProcessAlive(pid) &&
+         platform::processStartedWith(pid, expected);
+}
+
 }  // namespace
 
 Status PosixActivator::launchServer(const LaunchRequest& request) {
@@ -63,7 +78,10 @@ Status PosixActivator::terminateServer(const std::string& server,
                   << server << ", not signalled " << endl;
     return nullptr;
   }
-  if (platform::isProcessAlive(pid)) platform::terminateProcess(pid);
+  bool runs = record->status == LaunchStatus::automaticLaunch
+                  ? launchedProcessRuns(pid, server, record->port)
+                  : platform::isProcessAlive(pid);
+  if (runs) platform::terminateProcess(pid);
   return nullptr;
 }
 
@@ -76,7 +94,7 @@ LaunchRecord* PosixActivator::isServerAlive(const std::string& server,
   bool alive = false;
   switch (record->status) {
     case LaunchStatus::automaticLaunch:
-      alive = platform::isProcessAlive(pid);
+      alive = launchedProcessRuns(pid, server, record->port);
       break;
     case LaunchStatus::manualLaunch: {
       std::optional<std::int32_t> reported =

@@ -3,8 +3,10 @@
 // Launches a server with posix_spawnp (the command split at blanks, no
 // shell) into the daemon's environment with its ten launch variables, tests
 // right after the start that the child still runs, tests liveness of
-// launched processes (children are reaped as they end; processes of an
-// earlier daemon are probed with signal 0) and of self-registered ones
+// launched processes (children are reaped as they end; a process taken over
+// from an earlier daemon counts as running only while it still carries the
+// launch environment of its server, so a reused process id is never taken
+// for it, nor signalled) and of self-registered ones
 // (through the run time's open channel), and ends processes with SIGTERM.
 //
 // Thread safety: none; see Activator.

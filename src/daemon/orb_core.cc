@@ -19,6 +19,7 @@
 #include "activation/activator_hooks.h"
 #include "activation/port_allocator.h"
 #include "activation/posix_activator.h"
+#include "checkpoint/daemon_checkpoint.h"
 #include "daemon/daemon_core.h"
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
@@ -110,8 +111,12 @@ class OrbActivationRuntime : public ActivationRuntime {
 
 class OrbCore : public DaemonCore {
  public:
-  OrbCore(DaemonContext context, PortAllocator& ports)
-      : context_(context), trace_(context), ports_(ports) {}
+  OrbCore(DaemonContext context, PortAllocator& ports,
+          checkpoint::DaemonCheckPoint* checkpoint)
+      : context_(context),
+        trace_(context),
+        ports_(ports),
+        checkpoint_(checkpoint) {}
 
   ~OrbCore() override {
     // No request reaches the daemon once it is being taken down.
@@ -125,7 +130,7 @@ class OrbCore : public DaemonCore {
     orb_options.trace = &trace_;
     orb_ = std::make_unique<Orb>(orb_options);
     runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
-    activator_ = std::make_unique<PosixActivator>(*runtime_);
+    activator_ = std::make_unique<PosixActivator>(*runtime_, checkpoint_);
 
     interface::DaemonOptions o;
     o.unregistered_persistent_servers = options.unregistered_persistent_servers;
@@ -139,6 +144,7 @@ class OrbCore : public DaemonCore {
     };
     o.activator = activator_.get();
     o.ports = &ports_;
+    o.checkpoint = checkpoint_;
     if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
                                               &daemon_)) {
       return st;
@@ -183,6 +189,7 @@ class OrbCore : public DaemonCore {
   DaemonContext context_;
   ContextTraceSink trace_;
   PortAllocator& ports_;
+  checkpoint::DaemonCheckPoint* checkpoint_;  // the factory's
   // Declared in the order they are made, so that they go in reverse: the
   // daemon (and its binding service) before the activator it uses.
   std::unique_ptr<Orb> orb_;
@@ -204,13 +211,23 @@ class OrbCoreFactory : public DaemonCoreFactory {
               return config.tracePrefix("talvod");
             })) {}
 
-  // Checkpointing is not built yet: the object and its file do nothing.
-  void createCheckpoint() override {}
-  Status useCheckpointFile(const std::string&) override { return nullptr; }
+  void createCheckpoint() override {
+    checkpoint_ = std::make_unique<checkpoint::DaemonCheckPoint>();
+  }
+  // The file is read for the state transfer and then kept up to date.
+  Status useCheckpointFile(const std::string& path) override {
+    checkpoint_->openForReading(path, CORBA::Environment::defaultEnvironment());
+    CORBA::Environment env;
+    checkpoint_->openForWriting(path, env);
+    if (const CORBA::SystemException* e = env.systemException()) {
+      return e->cloneSystem();
+    }
+    return nullptr;
+  }
 
   Status createDaemon(const DaemonOptions& options,
                       std::unique_ptr<DaemonCore>& core) override {
-    auto made = std::make_unique<OrbCore>(context_, *ports_);
+    auto made = std::make_unique<OrbCore>(context_, *ports_, checkpoint_.get());
     if (Status st = made->start(options)) return st;
     core = std::move(made);
     return nullptr;
@@ -219,6 +236,7 @@ class OrbCoreFactory : public DaemonCoreFactory {
  private:
   DaemonContext context_;
   std::unique_ptr<PortAllocator> ports_;
+  std::unique_ptr<checkpoint::DaemonCheckPoint> checkpoint_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "activation/launch_table.h"
 #include "binding/binding_service.h"
+#include "checkpoint/daemon_checkpoint.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 
@@ -57,9 +58,8 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
 
   // The binding service (which remembers the latest server-details
   // requester and persistent-server registrant, none yet) over the
-  // activator given. Seams: keep the extra launch setting
-  // (options.extra_launch); hand the checkpoint the activator and transfer
-  // the previous daemon's state.
+  // activator given. Seam: keep the extra launch setting
+  // (options.extra_launch).
   std::unique_ptr<BindingService> binding;
   if (options.activator != nullptr && options.ports != nullptr) {
     BindingOptions b;
@@ -90,7 +90,20 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
 
   out->reset(new Daemon(std::move(options), std::move(rep), std::move(access)));
   (*out)->binding_ = std::move(binding);
+
+  // The previous daemon's servers, when checkpointing is on.
+  checkpoint::DaemonCheckPoint* cp = (*out)->options_.checkpoint;
+  if (cp != nullptr && cp->readingFile() != nullptr &&
+      (*out)->options_.activator != nullptr) {
+    CORBA::Environment env;
+    (*out)->transferState(cp->readingFile()->path(), env);
+  }
   return nullptr;
+}
+
+void Daemon::transferState(const std::string& path, CORBA::Environment& env) {
+  checkpoint::transferState(*options_.checkpoint, *options_.activator, path,
+                            env);
 }
 
 Status Daemon::checkAccess(const Caller& caller) const {

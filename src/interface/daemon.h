@@ -48,6 +48,9 @@ class BindingService;
 class PortAllocator;
 class RuntimeConfig;
 }  // namespace talvo
+namespace talvo::checkpoint {
+class DaemonCheckPoint;
+}  // namespace talvo::checkpoint
 
 namespace talvo::interface {
 
@@ -84,6 +87,10 @@ struct DaemonOptions {
   // activation operations answer NO_IMPLEMENT.
   Activator* activator = nullptr;
   PortAllocator* ports = nullptr;
+  // The checkpoint object of the start-up code (not owned; may be null).
+  // When it has a reading file, construction takes over the servers it
+  // lists through the activator (transferState).
+  checkpoint::DaemonCheckPoint* checkpoint = nullptr;
 };
 
 class Daemon {
@@ -255,6 +262,9 @@ class Daemon {
                       const std::vector<std::string>& commands,
                       std::uint32_t keyMinor, Create create);
   Status describe(std::string_view serverName, ServerDescription* out);
+  // Re-registers the servers the checkpoint file lists as running and
+  // drops those that ended (checkpoint/daemon_checkpoint.h).
+  void transferState(const std::string& path, CORBA::Environment& env);
 
   DaemonOptions options_;
   std::unique_ptr<imprep::ImpRepository> repository_;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -42,9 +43,15 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Written in pieces of at most this many bytes: one large write makes the
+// page cache hold the file in large folios, and every later small write in
+// place (the checkpoint file's edits) then dirties and writes back a whole
+// large folio, several times the cost of a page's.
+constexpr std::size_t kWritePiece = 64 * 1024;
+
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
+    ssize_t n = ::write(fd, data.data(), std::min(data.size(), kWritePiece));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -218,6 +219,43 @@ bool isProcessAlive(pid_t pid) {
   if (pid <= 0) return false;
   if (std::optional<bool> ours = children().isRunning(pid)) return *ours;
   return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+bool isOwnChild(pid_t pid) {
+  return pid > 0 && children().isRunning(pid).has_value();
+}
+
+bool processStartedWith(
+    pid_t pid,
+    const std::vector<std::pair<std::string, std::string>>& expected) {
+  if (pid <= 0) return false;
+  // The environment block of a process is small; a bound keeps a strange
+  // one from costing much.
+  constexpr std::size_t kLimit = 1 << 20;
+  int fd = ::open(("/proc/" + std::to_string(pid) + "/environ").c_str(),
+                  O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string block;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || block.size() + static_cast<std::size_t>(n) > kLimit) break;
+    block.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  for (const auto& [name, value] : expected) {
+    const std::string entry = name + "=" + value;
+    bool found = false;
+    for (std::size_t pos = 0; pos < block.size() && !found;) {
+      std::size_t end = block.find('\0', pos);
+      if (end == std::string::npos) end = block.size();
+      found = std::string_view(block).substr(pos, end - pos) == entry;
+      pos = end + 1;
+    }
+    if (!found) return false;
+  }
+  return true;
 }
 
 std::optional<int> childEndStatus(pid_t pid) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace talvo::platform {
@@ -65,6 +66,19 @@ bool isChildRunning(pid_t pid);
 // exists and can be signalled or exists and belongs to another user. False
 // for process ids 0 and below.
 bool isProcessAlive(pid_t pid);
+
+// True when `pid` was started by spawnProcess in this process, running or
+// ended.
+bool isOwnChild(pid_t pid);
+
+// True when the process `pid` exists and the environment it was started
+// with (/proc/<pid>/environ) holds every NAME=value of `expected`. False for
+// a process whose environment cannot be read (another user's, or one that
+// has ended and not been reaped). Tells a server taken over from an earlier
+// daemon from an unrelated program that has been given the same process id.
+bool processStartedWith(
+    pid_t pid,
+    const std::vector<std::pair<std::string, std::string>>& expected);
 
 // The wait status of a child that has ended and been reaped, if known.
 std::optional<int> childEndStatus(pid_t pid);

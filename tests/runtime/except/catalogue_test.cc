@@ -60,14 +60,6 @@ TEST(CatalogueBoundaries, OnlyEntryOnTheFirstLineIsNoEntry) {
   EXPECT_TRUE(catalogue.loaded());
 }
 
-TEST(CatalogueBoundaries, SeparatorsBeforeTheText) {
-  auto entries =
-      ErrorCatalogue::parse("\n10621:  No value.\n10622 \t::\t x: y\n10623x\n");
-  EXPECT_EQ(text(entries, 10621), "No value.");
-  EXPECT_EQ(text(entries, 10622), "x: y");
-  EXPECT_EQ(text(entries, 10623), "x");
-}
-
 TEST(CatalogueBoundaries, TextIsCutAt511AndTheLineSkipped) {
   const std::string long_text(600, 'a');
   auto entries = ErrorCatalogue::parse(
@@ -126,6 +118,9 @@ TEST(CatalogueErrors, MalformedLinesLoadWhatTheyCan) {
       "17 \\\n"
       "18 is inside 17's text\n"
       "19 \\x stays\n"
+      "10621:  No value.\n"
+      "10622 \t::\t x: y\n"
+      "10623x\n"
       "20 no newline at the end");
   EXPECT_EQ(text(entries, 1), "<absent>");
   EXPECT_EQ(text(entries, 10), "<absent>");
@@ -138,6 +133,10 @@ TEST(CatalogueErrors, MalformedLinesLoadWhatTheyCan) {
   EXPECT_EQ(text(entries, 17), "\n18 is inside 17's text");
   EXPECT_EQ(text(entries, 18), "<absent>");
   EXPECT_EQ(text(entries, 19), "\\x stays");
+  // Separators before the text: blanks, tabs and colons.
+  EXPECT_EQ(text(entries, 10621), "No value.");
+  EXPECT_EQ(text(entries, 10622), "x: y");
+  EXPECT_EQ(text(entries, 10623), "x");
   EXPECT_EQ(text(entries, 20), "no newline at the end");
 }
 

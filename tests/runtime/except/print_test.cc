@@ -46,15 +46,13 @@ TEST_F(PrintTest, EnvironmentForms) {
 }
 
 // Boundaries: multiples of 20, absent details, unknown codes.
-
-TEST_F(PrintTest, MultipleOfTwentyHasNoDetailLine) {
-  CORBA::NO_CONFIG_VALUE e(10620, CORBA::COMPLETED_MAYBE, "ignored");
-  EXPECT_EQ(printedForm(e, catalogue_),
+TEST_F(PrintTest, GroupCodesAbsentDetailsAndUnknownCodes) {
+  // A multiple of twenty has no detail line.
+  EXPECT_EQ(printedForm(CORBA::NO_CONFIG_VALUE(10620, CORBA::COMPLETED_MAYBE,
+                                               "ignored"),
+                        catalogue_),
             "10620-- Configuration value not set.\n"
             "  [Completion status : COMPLETED_MAYBE]\n");
-}
-
-TEST_F(PrintTest, AbsentDetailAndUnknownCodes) {
   CORBA::NO_CONFIG_VALUE e(10621);
   EXPECT_EQ(printedForm(e, catalogue_),
             "10621-- Configuration value not set.\n"
