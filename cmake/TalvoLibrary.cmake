@@ -12,7 +12,10 @@ function(talvo_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${ARG_DIR}/*.cc)
   # A layer that has no sources yet still links as an empty library.
   set(empty ${CMAKE_BINARY_DIR}/empty/${name}.cc)
-  file(WRITE ${empty} "// Empty translation unit of ${name}.\n")
+  # Written only when its text changes, so that configuring again does not
+  # recompile and relink everything.
+  file(CONFIGURE OUTPUT ${empty} CONTENT "// Empty translation unit of ${name}.\n"
+       @ONLY)
   set(root ${CMAKE_BINARY_DIR}/include/${name})
   get_filename_component(parent ${root}/${ARG_DIR} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})

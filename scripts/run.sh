@@ -6,8 +6,9 @@
 # sources, lays out state/ (configuration file, settings store, an empty
 # implementation repository; state/ is git-ignored and kept between runs),
 # writes state/env.sh with the environment a second terminal needs, prints
-# the talvoctl lines to try, then runs `talvod -f` (trace level 1, Priority
-# 3). Ctrl-C ends it; SIGUSR1 stops it in order.
+# the talvoctl lines to try and the daemon's process id (also written to
+# state/talvod.pid), then runs `talvod -f` (trace level 1, Priority 3).
+# Ctrl-C ends it; SIGUSR1 stops it in order.
 #
 # TALVO_PORT changes the daemon port (default 7591).
 set -euo pipefail
@@ -31,7 +32,9 @@ for program in "$talvod" "$talvoctl"; do
 done
 if [ "$needs_build" = yes ]; then
   echo "Building in $build ..."
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  # shellcheck source=build-config.sh
+  . "$root/scripts/build-config.sh"
+  talvo_configure release
   cmake --build "$build" -j"$(nproc)" --target talvod talvoctl
 fi
 
@@ -85,10 +88,12 @@ EOF
 
 cat <<EOF
 
-The daemon listens on port $port; its repository is $state/imprep and its
-log $state/log/talvod.log. In a second terminal:
+The daemon (process id $$, also in state/talvod.pid) listens on port $port;
+its repository is $state/imprep and its log $state/log/talvod.log.
+In a second terminal:
 
     cd $root && . state/env.sh
+    talvoctl status                                   # host, pid, port
     talvoctl config                                   # variables and sources
     talvoctl create-shared demo -m m1 -c "/bin/sleep 600"
     talvoctl list                                     # the records
@@ -100,9 +105,12 @@ log $state/log/talvod.log. In a second terminal:
     talvoctl explain 10241       # the text of a minor code
     talvoctl --help              # every command
 
-Ctrl-C here ends the daemon; "kill -USR1 <pid>" stops it in order (the
+Ctrl-C here ends the daemon; "kill -USR1 $$" stops it in order (the
 interoperable reference is then written to $state/daemon.ior).
 
 EOF
+
+# exec keeps the process id: the daemon is this process.
+echo $$ >"$state/talvod.pid"
 
 exec "$talvod" -f

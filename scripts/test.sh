@@ -2,23 +2,53 @@
 # The test command: installs what is missing, builds, and runs the whole
 # suite twice (a normal build, then AddressSanitizer with
 # UndefinedBehaviorSanitizer), then every fuzz target for a bounded time.
-# Build trees go to build/; nothing is left outside it.
+# Build trees go to build/ (one folder per configuration, see
+# scripts/build-config.sh); nothing is left outside it but ccache's cache.
+#
+#   scripts/test.sh                   everything, as CI runs it
+#   scripts/test.sh --quick [REGEX]   the edit-compile-test loop: build
+#                                     build/release and run the tests whose
+#                                     names match REGEX (default: all); no
+#                                     sanitizer pass, no fuzzing
+#
+# TALVO_FUZZ_SECONDS sets the time per fuzz target (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=build-config.sh
+. scripts/build-config.sh
+
+quick=no
+regex=
+if [ "${1:-}" = --quick ]; then
+  quick=yes
+  regex=${2:-}
+elif [ $# -gt 0 ]; then
+  echo "usage: scripts/test.sh [--quick [REGEX]]" >&2
+  exit 2
+fi
 
 scripts/setup.sh
 
 jobs=$(nproc)
 fuzz_seconds=${TALVO_FUZZ_SECONDS:-20}
+started=$SECONDS
+
+if [ "$quick" = yes ]; then
+  talvo_configure release
+  cmake --build build/release -j "$jobs"
+  ctest --test-dir build/release --output-on-failure -j "$jobs" \
+    --timeout 300 ${regex:+-R "$regex"}
+  echo "== quick tests passed in $((SECONDS - started)) s"
+  exit 0
+fi
 
 echo "== normal build"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+talvo_configure release
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTALVO_SANITIZE=ON \
-  -DTALVO_BENCH=OFF >/dev/null
+talvo_configure asan
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -26,8 +56,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 if command -v clang++ >/dev/null; then
   echo "== fuzz targets, ${fuzz_seconds}s each"
-  cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ -DTALVO_FUZZ=ON -DTALVO_BENCH=OFF >/dev/null
+  talvo_configure fuzz
   cmake --build build/fuzz -j "$jobs" --target talvo_fuzz_all
   while read -r target seeds; do
     [ -n "$target" ] || continue
@@ -46,4 +75,4 @@ if command -v clang++ >/dev/null; then
     rm -rf "$work"
   done < build/fuzz/fuzz_targets.txt
 fi
-echo "== all tests passed"
+echo "== all tests passed in $((SECONDS - started)) s"

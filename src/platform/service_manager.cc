@@ -85,6 +85,11 @@ std::string unitFileText(const std::string& service_name,
          quoteForExecStart(program_path) +
          "\n"
          "KillSignal=SIGUSR1\n"
+         // A stop in order ends the program with status 3.
+         "SuccessExitStatus=3\n"
+         // Only the daemon is signalled: the servers it launched keep
+         // running across a restart and are taken over again.
+         "KillMode=process\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";

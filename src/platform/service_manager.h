@@ -33,7 +33,9 @@ std::string unitNameFor(const std::string& service_name);
 std::string unitFilePath(const std::string& service_name);
 
 // The unit text: Type=notify, ExecStart the program (quoted and escaped for
-// systemd), KillSignal=SIGUSR1; started on demand (nothing enables it).
+// systemd), KillSignal=SIGUSR1 with exit status 3 counted as success, and
+// KillMode=process so that launched servers outlive a restart; started on
+// demand (nothing enables it).
 std::string unitFileText(const std::string& service_name,
                          const std::string& program_path);
 

@@ -50,7 +50,7 @@ TEST(DaemonSettingsTest, ShippedSampleReads) {
   testing::ScopedEnv registry("QV_REGISTRY", sample.string());
   DaemonSettings s = parseDaemonSettings(readDaemonKey());
   EXPECT_TRUE(s.log);
-  EXPECT_EQ(s.log_file, "/var/log/talvod.log");
+  EXPECT_EQ(s.log_file, "/var/log/talvo/talvod.log");
   EXPECT_EQ(s.trace_level, 1);
   EXPECT_FALSE(s.interop);
   EXPECT_EQ(s.delay_ms, 0u);

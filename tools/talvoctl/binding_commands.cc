@@ -31,10 +31,23 @@ const char* statusName(client::LaunchStatus s) {
 }
 
 void addBindOptions(CLI::App* cmd, BindArgs& a) {
-  cmd->add_option("SERVER", a.server, "Server name")->required();
-  cmd->add_option("MARKER", a.marker, "Marker (default: any)");
+  cmd->add_option("SERVER", a.server, "Server name")
+      ->required()
+      ->check(nonEmpty("server name"));
+  cmd->add_option("MARKER", a.marker,
+                  "Marker (default: any: the first of the server's record)");
   cmd->add_option("--method", a.method, "Method (per-method servers)");
   cmd->add_flag("--json", a.json, "Print JSON");
+}
+
+// "Any marker": the first marker of the server's record, when neither a
+// marker nor a method is given and the record has one.
+void resolveMarker(DaemonClient& c, BindArgs& a) {
+  if (!a.marker.empty() || !a.method.empty()) return;
+  client::ServerDescription s;
+  if (c.getServer(a.server, &s) == nullptr && !s.markers.empty()) {
+    a.marker = s.markers.front();
+  }
 }
 
 }  // namespace
@@ -48,25 +61,33 @@ void addBindingCommands(CLI::App& app) {
     cmd->add_flag("--ping", a->ping, "Then ping the object at that port");
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb& orb) {
+        resolveMarker(c, *a);
         client::ImplementationDetails d;
         check("getImplementationDetails",
               c.getImplementationDetails(a->server, a->marker, a->method, &d));
-        if (a->json) {
-          printJson({{"codeProtocol", d.codeProtocol},
-                     {"commsProtocol", d.commsProtocol},
-                     {"commsPort", d.commsPort},
-                     {"activationPolicy", d.activationPolicy}});
-        } else {
-          printTable({"PORT", "COMMS", "CODE", "POLICY"},
-                     {{d.commsPort, d.commsProtocol, d.codeProtocol,
-                       d.activationPolicy}});
-        }
         if (a->ping) {
           Target object;
-          check("_QV_PING", orb.bind(a->marker, a->server, c.target().host,
-                                     d.commsPort, object));
-          if (!a->json) std::cout << "ping: ok" << std::endl;
+          if (Status st = orb.bind(a->marker, a->server, c.target().host,
+                                   d.commsPort, object)) {
+            failWithStatus("the server at " + c.target().host + ":" +
+                               d.commsPort + " does not answer its ping",
+                           std::move(st));
+          }
         }
+        if (a->json) {
+          nlohmann::json out = {{"server", a->server},
+                                {"marker", a->marker},
+                                {"port", portJson(d.commsPort)},
+                                {"commsProtocol", d.commsProtocol},
+                                {"codeProtocol", d.codeProtocol},
+                                {"activationPolicy", d.activationPolicy}};
+          if (a->ping) out["ping"] = "ok";
+          return printJson(out);
+        }
+        printTable({"PORT", "COMMS", "CODE", "POLICY", "MARKER"},
+                   {{d.commsPort, d.commsProtocol, d.codeProtocol,
+                     d.activationPolicy, a->marker}});
+        if (a->ping) std::cout << "ping: ok" << std::endl;
       });
     });
   }
@@ -77,11 +98,14 @@ void addBindingCommands(CLI::App& app) {
     addBindOptions(cmd, *a);
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
+        resolveMarker(c, *a);
         client::IiopDetails d;
         check("getIIOPDetails",
               c.getIIOPDetails(a->server, a->marker, a->method, &d));
         if (a->json) {
-          return printJson({{"iiopPort", d.iiopPort},
+          return printJson({{"server", a->server},
+                            {"marker", a->marker},
+                            {"iiopPort", portJson(d.iiopPort)},
                             {"activationPolicy", d.activationPolicy}});
         }
         printTable({"IIOP PORT", "POLICY"}, {{d.iiopPort, d.activationPolicy}});
@@ -96,7 +120,9 @@ void addBindingCommands(CLI::App& app) {
     auto a = std::make_shared<Args>();
     auto* cmd = app.add_subcommand(
         "register", "Register a running process as a persistent server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
     cmd->add_option("PID", a->pid, "Its process id")->required();
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
@@ -122,9 +148,9 @@ void addBindingCommands(CLI::App& app) {
             out.push_back({{"server", s.server},
                            {"marker", s.marker},
                            {"principal", s.principal},
-                           {"code", s.code},
-                           {"comms", s.comms},
-                           {"port", s.port},
+                           {"codeProtocol", s.code},
+                           {"commsProtocol", s.comms},
+                           {"port", portJson(s.port)},
                            {"pid", s.osSpecific},
                            {"status", statusName(s.status)}});
           }
@@ -148,11 +174,27 @@ void addBindingCommands(CLI::App& app) {
     };
     auto a = std::make_shared<Args>();
     auto* cmd = app.add_subcommand("kill", "Stop a running server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
-    cmd->add_option("MARKER", a->marker, "Marker (default: any)");
-    cmd->callback([a] {
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
+    auto* marker = cmd->add_option(
+        "MARKER", a->marker, "Marker (default: any: every running process)");
+    cmd->callback([a, marker] {
       withDaemon([&](DaemonClient& c, Orb&) {
-        check("killServer", c.killServer(a->server, a->marker));
+        if (marker->count() > 0) {
+          check("killServer", c.killServer(a->server, a->marker));
+          return;
+        }
+        // Any marker: every running process of the server.
+        std::vector<client::ServerDetails> servers;
+        check("listActiveServers", c.listActiveServers(&servers));
+        int killed = 0;
+        for (const auto& s : servers) {
+          if (s.server != a->server) continue;
+          check("killServer", c.killServer(s.server, s.marker));
+          ++killed;
+        }
+        if (killed == 0) failWith("no process of " + a->server + " is running");
       });
     });
   }

@@ -23,6 +23,14 @@ void addConfigCommands(CLI::App& app);
 // `explain MINOR`: the printed form of a minor code from the catalogue.
 void addExplainCommands(CLI::App& app);
 
+// `completion bash` (hidden): the completion script, from the commands that
+// `app` holds when it runs.
+void addCompletionCommands(CLI::App& app);
+
+// `status`: the daemon's host, process id, port and protocol (from its
+// binding message) and the number of running servers it knows.
+void addStatusCommand(CLI::App& app);
+
 // The commands that call the daemon (daemon_connection.h says how):
 // create-shared, create-unshared, create-per-method, list, show, delete,
 // exists, legacy.

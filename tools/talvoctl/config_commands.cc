@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "daemon_connection.h"
 #include "platform/files.h"
 #include "platform/settings_store.h"
 #include "runtime/config/config_chain.h"
@@ -83,14 +84,41 @@ void printConfiguration(std::ostream& out) {
   out << '\n';
 }
 
+// The same as JSON: the variables (value null when unset) and the files.
+void printConfigurationJson() {
+  const ConfigChain& chain = runtimeConfig().chain();
+  nlohmann::json variables = nlohmann::json::array();
+  for (const ConfigReportRow& row : describeConfiguration(chain)) {
+    variables.push_back(
+        {{"name", row.name},
+         {"value", row.value ? nlohmann::json(*row.value) : nullptr},
+         {"source", row.source}});
+  }
+  nlohmann::json out = {{"variables", variables},
+                        {"registryFile", platform::settingsStorePath()}};
+  if (auto* file = dynamic_cast<const ConfigFileHandler*>(
+          chain.handler(kConfigFileHandler))) {
+    out["configurationFile"] = {
+        {"path", file->path()},
+        {"active", file->isActive()},
+        {"readable", platform::isReadableFile(file->path())}};
+  }
+  printJson(out);
+}
+
 }  // namespace
 
 void addConfigCommands(CLI::App& app) {
+  auto json = std::make_shared<bool>(false);
   CLI::App* config = app.add_subcommand(
       "config",
       "List every configuration variable with its value and where it comes "
       "from");
-  config->callback([] { printConfiguration(std::cout); });
+  config->add_flag("--json", *json, "Print JSON");
+  config->callback([json] {
+    if (*json) return printConfigurationJson();
+    printConfiguration(std::cout);
+  });
 }
 
 }  // namespace talvo::talvoctl

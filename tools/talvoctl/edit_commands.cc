@@ -89,7 +89,9 @@ void addEditCommands(CLI::App& app) {
   {
     auto a = std::make_shared<EditArgs>();
     auto* cmd = app.add_subcommand("add-marker", "Add a marker to a server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
     cmd->add_option("MARKER", a->key, "Marker")->required();
     cmd->add_option("COMMAND", a->command, "Launch command")->required();
     addMarkerKind(cmd, *a);
@@ -111,7 +113,9 @@ void addEditCommands(CLI::App& app) {
     auto a = std::make_shared<EditArgs>();
     auto* cmd =
         app.add_subcommand("remove-marker", "Remove a marker from a server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
     cmd->add_option("MARKER", a->key, "Marker")->required();
     addMarkerKind(cmd, *a);
     cmd->callback([a] {
@@ -131,7 +135,9 @@ void addEditCommands(CLI::App& app) {
     auto a = std::make_shared<EditArgs>();
     auto* cmd =
         app.add_subcommand("add-method", "Add a method to a per-method server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
     cmd->add_option("METHOD", a->key, "Method")->required();
     cmd->add_option("COMMAND", a->command, "Launch command")->required();
     cmd->callback([a] {
@@ -144,7 +150,9 @@ void addEditCommands(CLI::App& app) {
     auto a = std::make_shared<EditArgs>();
     auto* cmd = app.add_subcommand("remove-method",
                                    "Remove a method from a per-method server");
-    cmd->add_option("SERVER", a->server, "Server name")->required();
+    cmd->add_option("SERVER", a->server, "Server name")
+        ->required()
+        ->check(nonEmpty("server name"));
     cmd->add_option("METHOD", a->key, "Method")->required();
     cmd->callback([a] {
       withDaemon([&](DaemonClient& c, Orb&) {
@@ -155,7 +163,9 @@ void addEditCommands(CLI::App& app) {
   {
     auto dir = std::make_shared<std::string>();
     auto* cmd = app.add_subcommand("mkdir", "Make a directory of records");
-    cmd->add_option("DIR", *dir, "Directory")->required();
+    cmd->add_option("DIR", *dir, "Directory")
+        ->required()
+        ->check(nonEmpty("directory name"));
     cmd->callback([dir] {
       withDaemon([&](DaemonClient& c, Orb&) {
         check("newDirectory", c.newDirectory(*dir));
@@ -166,7 +176,9 @@ void addEditCommands(CLI::App& app) {
     auto dir = std::make_shared<std::string>();
     auto recursive = std::make_shared<bool>(false);
     auto* cmd = app.add_subcommand("rmdir", "Remove a directory of records");
-    cmd->add_option("DIR", *dir, "Directory")->required();
+    cmd->add_option("DIR", *dir, "Directory")
+        ->required()
+        ->check(nonEmpty("directory name"));
     cmd->add_flag("-r,--recursive", *recursive,
                   "Delete what the directory holds too");
     cmd->callback([dir, recursive] {

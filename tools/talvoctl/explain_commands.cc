@@ -5,7 +5,9 @@
 #include <string>
 
 #include "commands.h"
+#include "daemon_connection.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/except/catalogue.h"
 #include "runtime/except/exception.h"
 
 namespace talvo::talvoctl {
@@ -44,6 +46,21 @@ void addExplainCommands(CLI::App& app) {
     std::uint32_t minor = 0;
     parseMinor(*minor_text, minor);
     runtimeStartup();  // the catalogue is named by the configuration
+    ErrorCatalogue& catalogue = processCatalogue();
+    if (!catalogue.load()) {
+      const char* path = runtimeConfig().errors();
+      failWith(path != nullptr && *path != '\0'
+                   ? "the error catalogue " + std::string(path) +
+                         " (QV_ERRORS) cannot be read"
+                   : "no error catalogue: set QV_ERRORS to the catalogue's "
+                     "path (the project ships etc/Talvo.err)");
+    }
+    // A code without an entry has no text to explain.
+    if (catalogue.format(static_cast<std::int32_t>(minor))
+            .rfind("Unknown Error Code:", 0) == 0) {
+      failWith(*minor_text + " is not a minor code of the catalogue " +
+               std::string(runtimeConfig().errors()));
+    }
     // Any exception class serves: the catalogue is consulted by code.
     CORBA::UNKNOWN(minor, CORBA::COMPLETED_NO).print(std::cout);
     std::cout.flush();

@@ -58,7 +58,9 @@ template <class Op>
 void addGroupEdit(CLI::App& app, const char* name, const char* help) {
   auto a = std::make_shared<ListArgs>();
   auto* cmd = app.add_subcommand(name, help);
-  cmd->add_option("SERVER", a->name, "Server name")->required();
+  cmd->add_option("SERVER", a->name, "Server name")
+      ->required()
+      ->check(nonEmpty("server name"));
   cmd->add_option("GROUP", a->items, "Groups")->required();
   cmd->callback([=] {
     withDaemon([&](DaemonClient& c, Orb&) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/errors.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb_internal.h"
@@ -75,8 +76,9 @@ Orb::Orb(OrbOptions options)
   callbacks.on_frame = [this](Channel& ch, ByteView frame) {
     onFrame(ch, frame);
   };
-  callbacks.on_closed = [this](Channel& ch, const CORBA::SystemException*) {
-    onClosed(ch);
+  callbacks.on_closed = [this](Channel& ch,
+                               const CORBA::SystemException* reason) {
+    onClosed(ch, reason);
   };
   loop_.setCallbacks(std::move(callbacks));
 }
@@ -127,6 +129,11 @@ void Orb::onFrame(Channel& channel, ByteView frame) {
   std::uint32_t id = 0;
   const protocol::CodecKind codec =
       peer->bound ? orb_internal::codecOf(channel) : protocol::CodecKind::kXdr;
+  if (!peer->opening.empty()) {
+    // This side opened the channel: the first frame answers its binding.
+    bindingAnswered(channel, *peer, frame);
+    return;
+  }
   orb_internal::peekReply(frame, codec, kind, id);
   switch (static_cast<protocol::MessageKind>(kind)) {
     case protocol::MessageKind::kBinding:
@@ -138,8 +145,11 @@ void Orb::onFrame(Channel& channel, ByteView frame) {
     case protocol::MessageKind::kRequest:
       serveRequest(channel, *peer, frame);
       break;
+    case protocol::MessageKind::kReply:
+    case protocol::MessageKind::kExceptionReply:
+      replyArrived(channel, id, frame);
+      break;
     default:
-      // A reply nobody waits for any more (its wait timed out): dropped.
       break;
   }
 }
@@ -183,11 +193,30 @@ void Orb::serveRequest(Channel& channel, Peer& peer, ByteView frame) {
   // The connection's socket is known to the request while it is handled,
   // for checks that ask who is at the other end.
   peer.info.socket = channel.socket();
-  std::optional<Bytes> reply = dispatcher_.handleRequest(peer.info, frame);
+  // A deferred operation's reply goes back on this channel if it is still
+  // open then.
+  const std::uint64_t id = channel.id();
+  const protocol::ReplySink later = [this, id](Bytes reply) {
+    if (Channel* ch = loop_.channel(id)) loop_.send(*ch, reply);
+  };
+  std::optional<Bytes> reply =
+      dispatcher_.handleRequest(peer.info, frame, &later);
   if (reply) loop_.send(channel, *reply);
 }
 
-void Orb::onClosed(Channel& channel) { peers_.erase(channel.id()); }
+void Orb::onClosed(Channel& channel, const CORBA::SystemException* reason) {
+  auto it = peers_.find(channel.id());
+  if (it != peers_.end() && !it->second->opening.empty()) {
+    openFailed(
+        it->second->opening,
+        reason != nullptr
+            ? reason->cloneSystem()
+            : fail<CORBA::COMM_FAILURE>(
+                  kMinorReceive, socketErrorText(platform::kWsaEconnreset)));
+  }
+  channelClosed(channel.id(), reason);
+  peers_.erase(channel.id());
+}
 
 Bytes Orb::localBindingBody() {
   return protocol::encodeBinding(

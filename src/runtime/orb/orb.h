@@ -10,10 +10,15 @@
 // (the user name is the request's principal). A connection whose first
 // frame is a request is served as well, with an empty user name and pid 0.
 //
-// Calling: call() sends a request to a Target (host, port and the object's
-// reference) over a cached channel, opened and bound on first use, and
-// waits (bounded) for the reply with the request's id, running the same
-// loop meanwhile, so a process serves and calls on one thread.
+// Calling: callAsync() sends a request to a Target (host, port and the
+// object's reference) over a cached channel, opened (without blocking) and
+// bound on first use, and completes when the reply with the request's id
+// arrives, the channel closes, the reply time-out passes or the call's
+// deadline does; the loop serves everything else meanwhile. call() is the
+// same, running the loop until its call completes, so a process serves and
+// calls on one thread. A served operation that must call another process
+// before it can answer is deferred (protocol::Interface::
+// addDeferredOperation): its reply goes out when its completion completes.
 //
 // Thread safety: none. One thread owns an Orb and everything it hands out;
 // handlers run on that thread, inside runOnce() or inside a call()'s wait.
@@ -21,6 +26,7 @@
 #ifndef TALVO_RUNTIME_ORB_ORB_H_
 #define TALVO_RUNTIME_ORB_ORB_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -99,6 +105,11 @@ using Registrar =
 
 class Orb {
  public:
+  using Clock = std::chrono::steady_clock;
+  // A call's end: null and the reply, or the failure (the reply then holds
+  // the arguments as sent).
+  using CallDone = std::function<void(Status, CallReply&)>;
+
   explicit Orb(OrbOptions options = {});
   ~Orb();
   Orb(const Orb&) = delete;
@@ -143,6 +154,16 @@ class Orb {
   // wrong argument list is MARSHAL and nothing is sent.
   Status call(const Target& target, std::string_view signature,
               std::vector<protocol::Value> args, CallReply& reply);
+  // The same without waiting: `done` runs on the loop's thread (never
+  // inside this call) when the call ends. Besides the connect and reply
+  // time-outs, the call fails with COMM_FAILURE 10087 when `deadline`
+  // passes first (Clock::time_point::max(): none). Returns an id for
+  // cancelCall().
+  std::uint64_t callAsync(const Target& target, std::string_view signature,
+                          std::vector<protocol::Value> args,
+                          Clock::time_point deadline, CallDone done);
+  // Abandons a call; its `done` never runs (a late reply is dropped).
+  void cancelCall(std::uint64_t id);
 
   // Sends "_QV_PING" to the target: null when its server has the object.
   Status ping(const Target& target);
@@ -155,14 +176,13 @@ class Orb {
   // 10621 when unset or empty) and QV_DAEMON_PROTOCOL ("IIOP": by IIOP).
   Status daemonTarget(const std::string& host, Target& out);
 
-  // The bound channel to host:port, opened and bound when there is none.
-  // Failures: the connect's COMM_FAILURE (10085 refused, ...), or the
-  // binding exchange's (10090 when the answer is not a binding message).
+  // The bound channel to host:port, opened and bound when there is none,
+  // running the loop until it is. Failures: the connect's COMM_FAILURE
+  // (10085 refused, ...), or the binding exchange's (10090 when the answer
+  // is not a binding message, 10087 when none comes within the reply
+  // time-out).
   Status channelTo(const std::string& host, const std::string& port,
                    Channel** out);
-  // Opens a new channel and runs the binding exchange on it.
-  Status connect(const std::string& host, const std::string& port,
-                 Channel** out);
 
   EventLoop& loop() { return loop_; }
   RuntimeConfig& config() { return config_; }
@@ -172,10 +192,38 @@ class Orb {
   struct Peer {
     bool bound = false;
     protocol::PeerInfo info;
+    std::string opening;  // host:port while this side awaits the binding
+  };
+  using ChannelDone = std::function<void(Status, Channel*)>;
+  // A channel being opened and bound, and the calls waiting for it.
+  struct Opening {
+    std::vector<ChannelDone> waiters;
+    std::uint64_t connect = 0;  // the loop's connect, while it runs
+    std::uint64_t channel = 0;  // once connected
+    EventLoop::TimerId timer = 0;
+  };
+  struct PendingCall {
+    const protocol::Signature* sig = nullptr;
+    protocol::ObjectRef ref{"", ""};
+    CallReply reply;
+    CallDone done;
+    protocol::CodecKind codec = protocol::CodecKind::kXdr;
+    std::uint64_t channel = 0;  // once sent
+    std::uint32_t request_id = 0;
+    EventLoop::TimerId timer = 0;  // the deadline, then the reply time-out
   };
 
   void onFrame(Channel& channel, ByteView frame);
-  void onClosed(Channel& channel);
+  void onClosed(Channel& channel, const CORBA::SystemException* reason);
+  void channelAsync(const std::string& host, const std::string& port,
+                    Clock::time_point deadline, ChannelDone done);
+  void bindingAnswered(Channel& channel, Peer& peer, ByteView frame);
+  void openFailed(const std::string& key, Status status);
+  void sendCall(std::uint64_t id, Channel& channel);
+  void replyArrived(Channel& channel, std::uint32_t request_id, ByteView frame);
+  void finishCall(std::uint64_t id, Status status);
+  void channelClosed(std::uint64_t channel,
+                     const CORBA::SystemException* reason);
   void acceptBinding(Channel& channel, Peer& peer, ByteView frame);
   void applyBinding(Channel& channel, Peer& peer,
                     const protocol::BindingMessage& m);
@@ -196,6 +244,11 @@ class Orb {
   std::uint32_t pid_;
   std::map<std::uint64_t, std::shared_ptr<Peer>> peers_;        // by channel id
   std::map<std::string, std::uint64_t, std::less<>> channels_;  // host:port
+  std::map<std::string, Opening, std::less<>> opening_;         // host:port
+  std::map<std::uint64_t, PendingCall> calls_;                  // by call id
+  // Calls awaiting their reply, by channel id and request id.
+  std::map<std::pair<std::uint64_t, std::uint32_t>, std::uint64_t> replies_;
+  std::uint64_t next_call_ = 1;
   std::map<std::string, protocol::Signature, std::less<>> signatures_;
   std::map<std::string, int, std::less<>> markers_;  // served objects each
   std::shared_ptr<protocol::Interface> ping_object_;

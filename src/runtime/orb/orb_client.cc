@@ -1,6 +1,7 @@
 // The calling half of the Orb: channels to servers with the connecting side
-// of the binding exchange, requests and their replies, pings, binding to an
-// object and the daemon's target.
+// of the binding exchange, requests and their replies (each call a record
+// completed by its reply, its channel's close or one of its time-outs),
+// pings, binding to an object and the daemon's target.
 
 #include <cstdlib>
 
@@ -12,6 +13,20 @@
 #include "runtime/transport/socket_failure.h"
 
 namespace talvo {
+namespace {
+
+std::chrono::milliseconds until(Orb::Clock::time_point when) {
+  const auto now = Orb::Clock::now();
+  if (when <= now) return std::chrono::milliseconds(0);
+  return std::chrono::ceil<std::chrono::milliseconds>(when - now);
+}
+
+Status connectionReset() {
+  return fail<CORBA::COMM_FAILURE>(kMinorReceive,
+                                   socketErrorText(platform::kWsaEconnreset));
+}
+
+}  // namespace
 
 const protocol::Signature* Orb::signature(std::string_view text,
                                           Status& error) {
@@ -22,122 +37,267 @@ const protocol::Signature* Orb::signature(std::string_view text,
   return &signatures_.emplace(std::string(text), std::move(sig)).first->second;
 }
 
-Status Orb::channelTo(const std::string& host, const std::string& port,
-                      Channel** out) {
+void Orb::channelAsync(const std::string& host, const std::string& port,
+                       Clock::time_point deadline, ChannelDone done) {
   const std::string key = host + ":" + port;
   auto it = channels_.find(key);
   if (it != channels_.end()) {
     if (Channel* ch = loop_.channel(it->second)) {
-      *out = ch;
-      return nullptr;
+      done(nullptr, ch);
+      return;
     }
     channels_.erase(it);
   }
-  Channel* ch = nullptr;
-  if (Status st = connect(host, port, &ch)) return st;
-  channels_[key] = ch->id();
-  *out = ch;
-  return nullptr;
+  auto [open, first] = opening_.try_emplace(key);
+  open->second.waiters.push_back(std::move(done));
+  if (!first) return;
+  open->second.connect = loop_.connectAsync(
+      host, port, options_.connect_retries, deadline,
+      [this, key](Status st, Channel* ch) {
+        auto it = opening_.find(key);
+        if (it == opening_.end()) return;
+        it->second.connect = 0;
+        if (st) {
+          openFailed(key, std::move(st));
+          return;
+        }
+        // The binding exchange: our binding message first, then the
+        // peer's answer, which must be its binding message (onFrame).
+        it->second.channel = ch->id();
+        peerOf(*ch)->opening = key;
+        Bytes body = localBindingBody();
+        if (Status sent = loop_.send(*ch, body)) {
+          openFailed(key, std::move(sent));
+          return;
+        }
+        const std::uint64_t id = ch->id();
+        it->second.timer = loop_.addTimer(
+            std::chrono::milliseconds(options_.reply_timeout_ms),
+            [this, key, id] {
+              opening_[key].timer = 0;
+              openFailed(key, fail<CORBA::COMM_FAILURE>(kMinorTimeout));
+              if (Channel* c = loop_.channel(id)) loop_.close(*c);
+            });
+      });
 }
 
-Status Orb::connect(const std::string& host, const std::string& port,
-                    Channel** out) {
-  Channel* ch = nullptr;
-  Status st =
-      options_.connect_retries
-          ? loop_.connect(host, port, &ch)
-          : loop_.connectOnce(
-                host, static_cast<std::uint16_t>(std::atoi(port.c_str())), &ch);
-  if (st) return st;
-
-  // The binding exchange: our binding message first, then the peer's
-  // answer, which must be its binding message.
-  const std::uint64_t id = ch->id();
-  Bytes body = localBindingBody();
-  if ((st = loop_.send(*ch, body))) return st;
-  Bytes answer;
-  st = loop_.waitForFrame(
-      *ch, [](ByteView) { return true; }, options_.reply_timeout_ms, answer);
-  ch = loop_.channel(id);  // the wait may have closed it
+void Orb::bindingAnswered(Channel& channel, Peer& peer, ByteView frame) {
+  const std::string key = std::move(peer.opening);
+  peer.opening.clear();
   protocol::BindingMessage m;
-  if (!st) st = protocol::decodeBinding(answer, m);
-  if (st) {
-    if (ch != nullptr) loop_.close(*ch);
+  if (Status st = protocol::decodeBinding(frame, m)) {
+    openFailed(key, std::move(st));
+    loop_.close(channel);
+    return;
+  }
+  applyBinding(channel, peer, m);
+  loop_.traceNewConnection(channel);
+  auto it = opening_.find(key);
+  if (it == opening_.end()) return;
+  Opening open = std::move(it->second);
+  opening_.erase(it);
+  if (open.timer != 0) loop_.cancelTimer(open.timer);
+  channels_[key] = channel.id();
+  const std::uint64_t id = channel.id();
+  for (ChannelDone& done : open.waiters) {
+    // An earlier waiter may have closed it.
+    Channel* ch = loop_.channel(id);
+    if (ch == nullptr) {
+      done(connectionReset(), nullptr);
+    } else {
+      done(nullptr, ch);
+    }
+  }
+}
+
+void Orb::openFailed(const std::string& key, Status status) {
+  auto it = opening_.find(key);
+  if (it == opening_.end()) return;
+  Opening open = std::move(it->second);
+  opening_.erase(it);
+  if (open.timer != 0) loop_.cancelTimer(open.timer);
+  if (open.connect != 0) loop_.cancelConnect(open.connect);
+  if (open.channel != 0) {
+    auto peer = peers_.find(open.channel);
+    if (peer != peers_.end()) peer->second->opening.clear();
+  }
+  for (ChannelDone& done : open.waiters) done(status->cloneSystem(), nullptr);
+}
+
+Status Orb::channelTo(const std::string& host, const std::string& port,
+                      Channel** out) {
+  bool finished = false;
+  Status result;
+  channelAsync(host, port, Clock::time_point::max(),
+               [&](Status st, Channel* ch) {
+                 finished = true;
+                 result = std::move(st);
+                 *out = ch;
+               });
+  if (Status st =
+          loop_.runUntil([&] { return finished; }, Clock::time_point::max())) {
     return st;
   }
-  if (ch == nullptr) {
-    return fail<CORBA::COMM_FAILURE>(kMinorReceive,
-                                     socketErrorText(platform::kWsaEconnreset));
+  return result;
+}
+
+std::uint64_t Orb::callAsync(const Target& target,
+                             std::string_view signature_text,
+                             std::vector<protocol::Value> args,
+                             Clock::time_point deadline, CallDone done) {
+  const std::uint64_t id = next_call_++;
+  PendingCall& call = calls_[id];
+  call.done = std::move(done);
+  call.reply.args = std::move(args);
+  call.ref = target.ref;
+  Status st;
+  if (target.iiop) {
+    // The IIOP client is not part of this run time yet.
+    st = fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP");
+  } else {
+    call.sig = signature(signature_text, st);
   }
-  applyBinding(*ch, *peerOf(*ch), m);
-  loop_.traceNewConnection(*ch);
-  *out = ch;
-  return nullptr;
+  if (st) {
+    // Completed from the loop, never inside this call.
+    call.timer = loop_.addTimer(
+        std::chrono::milliseconds(0),
+        [this, id,
+         failure = std::shared_ptr<CORBA::SystemException>(st.release())] {
+          calls_[id].timer = 0;
+          finishCall(id, failure->cloneSystem());
+        });
+    return id;
+  }
+  if (deadline != Clock::time_point::max()) {
+    call.timer = loop_.addTimer(until(deadline), [this, id] {
+      calls_[id].timer = 0;
+      finishCall(id, fail<CORBA::COMM_FAILURE>(kMinorTimeout));
+    });
+  }
+  channelAsync(target.host, target.port, deadline,
+               [this, id](Status st, Channel* ch) {
+                 if (calls_.count(id) == 0) return;
+                 if (st) {
+                   finishCall(id, std::move(st));
+                 } else {
+                   sendCall(id, *ch);
+                 }
+               });
+  return id;
+}
+
+void Orb::sendCall(std::uint64_t id, Channel& ch) {
+  PendingCall& call = calls_[id];
+  const protocol::Signature& sig = *call.sig;
+  call.codec = orb_internal::codecOf(ch);
+  const std::uint32_t request_id = request_ids_.next();
+  auto out = protocol::makeEncoder(call.codec);
+  Status st = protocol::encodeRequest(
+      *out, call.ref.requestHeader(sig.operation, request_id, !sig.oneway()),
+      sig, call.reply.args);
+  if (!st) st = loop_.send(ch, out->bytes());
+  if (st || sig.oneway()) {
+    finishCall(id, std::move(st));
+    return;
+  }
+  call.channel = ch.id();
+  call.request_id = request_id;
+  replies_[{ch.id(), request_id}] = id;
+  if (call.timer == 0) {
+    call.timer = loop_.addTimer(
+        std::chrono::milliseconds(options_.reply_timeout_ms), [this, id] {
+          calls_[id].timer = 0;
+          finishCall(id, fail<CORBA::COMM_FAILURE>(kMinorTimeout));
+        });
+  }
+}
+
+void Orb::replyArrived(Channel& channel, std::uint32_t request_id,
+                       ByteView frame) {
+  auto it = replies_.find({channel.id(), request_id});
+  // A reply nobody waits for any more (its wait timed out): dropped.
+  if (it == replies_.end()) return;
+  const std::uint64_t id = it->second;
+  PendingCall& call = calls_[id];
+  CallReply& reply = call.reply;
+  auto in = protocol::makeDecoder(call.codec, frame);
+  protocol::ReplyOutcome outcome;
+  Status st =
+      protocol::decodeReply(*in, *call.sig, outcome, reply.args, reply.result);
+  if (!st && outcome.exception) {
+    if (auto* sys =
+            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
+      st = sys->cloneSystem();
+    } else {
+      reply.user_exception = std::move(outcome.exception);
+      reply.user_members.assign(frame.begin() + in->position(), frame.end());
+      reply.user_codec = call.codec;
+    }
+  }
+  finishCall(id, std::move(st));
+}
+
+void Orb::finishCall(std::uint64_t id, Status status) {
+  auto it = calls_.find(id);
+  if (it == calls_.end()) return;
+  PendingCall call = std::move(it->second);
+  calls_.erase(it);
+  if (call.timer != 0) loop_.cancelTimer(call.timer);
+  if (call.channel != 0) replies_.erase({call.channel, call.request_id});
+  if (status) {
+    call.reply.result = protocol::Value();
+    call.reply.user_exception.reset();
+  }
+  call.done(std::move(status), call.reply);
+}
+
+void Orb::cancelCall(std::uint64_t id) {
+  auto it = calls_.find(id);
+  if (it == calls_.end()) return;
+  if (it->second.timer != 0) loop_.cancelTimer(it->second.timer);
+  if (it->second.channel != 0) {
+    replies_.erase({it->second.channel, it->second.request_id});
+  }
+  calls_.erase(it);
+}
+
+void Orb::channelClosed(std::uint64_t channel,
+                        const CORBA::SystemException* reason) {
+  std::vector<std::uint64_t> ids;
+  for (auto it = replies_.lower_bound({channel, 0});
+       it != replies_.end() && it->first.first == channel; ++it) {
+    ids.push_back(it->second);
+  }
+  for (std::uint64_t id : ids) {
+    finishCall(id,
+               reason != nullptr ? reason->cloneSystem() : connectionReset());
+  }
 }
 
 Status Orb::call(const Target& target, std::string_view signature_text,
                  std::vector<protocol::Value> args, CallReply& reply) {
   reply = CallReply();
-  if (target.iiop) {
-    // The IIOP client is not part of this run time yet.
-    return fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP");
-  }
-  Status st;
-  const protocol::Signature* sig = signature(signature_text, st);
-  if (sig == nullptr) return st;
-
-  Channel* ch = nullptr;
-  if ((st = channelTo(target.host, target.port, &ch))) return st;
-  const protocol::CodecKind codec = orb_internal::codecOf(*ch);
-  const std::uint32_t request_id = request_ids_.next();
-  auto out = protocol::makeEncoder(codec);
-  if ((st = protocol::encodeRequest(
-           *out,
-           target.ref.requestHeader(sig->operation, request_id, !sig->oneway()),
-           *sig, args))) {
+  bool finished = false;
+  Status result;
+  const std::uint64_t id =
+      callAsync(target, signature_text, std::move(args),
+                Clock::time_point::max(), [&](Status st, CallReply& r) {
+                  finished = true;
+                  result = std::move(st);
+                  reply = std::move(r);
+                });
+  if (Status st =
+          loop_.runUntil([&] { return finished; }, Clock::time_point::max())) {
+    cancelCall(id);
     return st;
   }
-  if ((st = loop_.send(*ch, out->bytes()))) return st;
-  reply.args = std::move(args);
-  if (sig->oneway()) return nullptr;
-
-  Bytes frame;
-  auto is_reply = [codec, request_id](ByteView f) {
-    std::int32_t kind = -1;
-    std::uint32_t id = 0;
-    return orb_internal::peekReply(f, codec, kind, id) &&
-           (kind == static_cast<std::int32_t>(protocol::MessageKind::kReply) ||
-            kind == static_cast<std::int32_t>(
-                        protocol::MessageKind::kExceptionReply)) &&
-           id == request_id;
-  };
-  if ((st = loop_.waitForFrame(*ch, is_reply, options_.reply_timeout_ms,
-                               frame))) {
-    return st;
-  }
-  auto in = protocol::makeDecoder(codec, frame);
-  protocol::ReplyOutcome outcome;
-  if ((st = protocol::decodeReply(*in, *sig, outcome, reply.args,
-                                  reply.result))) {
-    return st;
-  }
-  if (outcome.exception) {
-    if (auto* sys =
-            dynamic_cast<CORBA::SystemException*>(outcome.exception.get())) {
-      return sys->cloneSystem();
-    }
-    reply.user_exception = std::move(outcome.exception);
-    reply.user_members.assign(frame.begin() + in->position(), frame.end());
-    reply.user_codec = codec;
-  }
-  return nullptr;
+  return result;
 }
 
 Status Orb::ping(const Target& target) {
   CallReply reply;
   return call(target, kPingSignature, {}, reply);
 }
-
 Status Orb::bind(const std::string& marker, const std::string& server,
                  const std::string& host, const std::string& port,
                  Target& out) {

@@ -9,13 +9,80 @@ bool mayRunSuspended(std::string_view interface_name) {
   return interface_name == "TalvoServer" || interface_name == "Facade";
 }
 
+class BrokerReplyEncoder : public ReplyEncoder {
+ public:
+  explicit BrokerReplyEncoder(CodecKind codec) : codec_(codec) {}
+
+  Status reply(const Request& request,
+               std::vector<std::uint8_t>& out) const override {
+    auto enc = makeEncoder(codec_);
+    if (Status st =
+            encodeReply(*enc, request.header.request_id, *request.signature,
+                        request.args, request.result)) {
+      return st;
+    }
+    out = enc->take();
+    return nullptr;
+  }
+
+  std::vector<std::uint8_t> exceptionReply(
+      const Request& request, const CORBA::Exception& e) const override {
+    auto enc = makeEncoder(codec_);
+    encodeExceptionReply(*enc, request.header.request_id, e);
+    return enc->take();
+  }
+
+ private:
+  CodecKind codec_;
+};
+
 }  // namespace
 
+const ReplyEncoder& brokerReplyEncoder(CodecKind codec) {
+  static const BrokerReplyEncoder xdr(CodecKind::kXdr);
+  static const BrokerReplyEncoder native(CodecKind::kNull);
+  return codec == CodecKind::kNull ? native : xdr;
+}
+
+Completion::Completion(const PeerInfo& peer, Request&& request,
+                       const ReplyEncoder& encoder, ReplySink sink,
+                       std::weak_ptr<Dispatcher*> dispatcher)
+    : peer_(peer),
+      request_(peer_, std::move(request.header)),
+      encoder_(encoder),
+      sink_(std::move(sink)),
+      dispatcher_(std::move(dispatcher)) {
+  request_.principal = std::move(request.principal);
+  request_.signature = request.signature;
+  request_.args = std::move(request.args);
+}
+
+Completion::~Completion() {
+  if (completed_) return;
+  request_.raise(
+      CORBA::INTERNAL(kMinorHandlerFailed, CORBA::COMPLETED_MAYBE, "no reply"));
+  complete();
+}
+
+void Completion::complete() {
+  if (completed_) return;
+  completed_ = true;
+  std::shared_ptr<Dispatcher*> dispatcher = dispatcher_.lock();
+  if (!dispatcher) return;
+  Dispatcher& d = **dispatcher;
+  bool served = request_.env.kind() == CORBA::Environment::kNone &&
+                d.filters_.run(FilterPoint::kOutReplyPreMarshal, request_);
+  sink_(d.finish(request_, served, encoder_));
+}
+
 Dispatcher::Dispatcher(TraceSink* trace, std::string host_name)
-    : trace_(trace), host_name_(std::move(host_name)) {}
+    : trace_(trace),
+      host_name_(std::move(host_name)),
+      self_(std::make_shared<Dispatcher*>(this)) {}
 
 std::optional<std::vector<std::uint8_t>> Dispatcher::handleRequest(
-    const PeerInfo& peer, std::span<const std::uint8_t> body) {
+    const PeerInfo& peer, std::span<const std::uint8_t> body,
+    const ReplySink* later) {
   const CodecKind codec = peer.optimised ? CodecKind::kNull : CodecKind::kXdr;
   auto in = makeDecoder(codec, body);
   MessageKind kind;
@@ -25,6 +92,13 @@ std::optional<std::vector<std::uint8_t>> Dispatcher::handleRequest(
       decodeRequestHeader(*in, header) != nullptr) {
     return std::nullopt;
   }
+  return dispatch(peer, std::move(header), *in, brokerReplyEncoder(codec),
+                  later);
+}
+
+std::optional<std::vector<std::uint8_t>> Dispatcher::dispatch(
+    const PeerInfo& peer, RequestHeader header, Decoder& args,
+    const ReplyEncoder& encoder, const ReplySink* later) {
   if (trace_ != nullptr && trace_->level() == 2) {
     trace_->line(" Incoming request `" + header.operation + "' to object " +
                  header.marker.value_or("") + " of type " +
@@ -32,28 +106,44 @@ std::optional<std::vector<std::uint8_t>> Dispatcher::handleRequest(
   }
 
   Request request(peer, std::move(header));
-  const bool served = deliver(request, *in);
-  if (!request.header.response_expected) return std::nullopt;
-  if (!served) return exceptionReply(request, codec);
-
-  auto out = makeEncoder(codec);
-  Status st = encodeReply(*out, request.header.request_id, *request.signature,
-                          request.args, request.result);
-  if (st == nullptr &&
-      filters_.run(FilterPoint::kOutReplyPostMarshal, request)) {
-    return out->take();
+  const Operation* op = prepare(request, args);
+  if (op != nullptr && op->deferred) {
+    if (later == nullptr) {
+      request.raise(CORBA::NO_IMPLEMENT(0, CORBA::COMPLETED_NO,
+                                        request.header.operation));
+    } else {
+      // A oneway request's reply goes nowhere.
+      ReplySink sink = request.header.response_expected
+                           ? *later
+                           : ReplySink([](std::vector<std::uint8_t>) {});
+      auto completion = std::make_shared<Completion>(
+          peer, std::move(request), encoder, std::move(sink),
+          std::weak_ptr<Dispatcher*>(self_));
+      try {
+        op->deferred(completion);
+      } catch (const CORBA::Exception& e) {
+        completion->request().raise(e);
+        completion->complete();
+      } catch (const std::exception& e) {
+        completion->request().raise(CORBA::INTERNAL(
+            kMinorHandlerFailed, CORBA::COMPLETED_MAYBE, e.what()));
+        completion->complete();
+      }
+      return std::nullopt;
+    }
   }
-  if (st != nullptr) st->record(request.env);
-  return exceptionReply(request, codec);
+  const bool served = op != nullptr && !op->deferred && run(*op, request);
+  if (!request.header.response_expected) return std::nullopt;
+  return finish(request, served, encoder);
 }
 
-bool Dispatcher::deliver(Request& request, Decoder& in) {
+const Operation* Dispatcher::prepare(Request& request, Decoder& in) {
   const RequestHeader& h = request.header;
   const std::string iface = h.interface_name.value_or("");
   const std::string marker = h.marker.value_or("");
   if (suspended_ && !mayRunSuspended(iface)) {
     request.raise(CORBA::QV_SUSPEND(kMinorSuspended, CORBA::COMPLETED_NO));
-    return false;
+    return nullptr;
   }
   const Interface* object = objects_.find(iface, marker);
   if (object == nullptr) {
@@ -61,25 +151,32 @@ bool Dispatcher::deliver(Request& request, Decoder& in) {
                                     ":\\" + host_name_ + ":" +
                                         h.server.value_or("") + ":" + marker +
                                         "::IR:" + iface));
-    return false;
+    return nullptr;
   }
-  if (!filters_.run(FilterPoint::kInRequestPreMarshal, request)) return false;
+  if (!filters_.run(FilterPoint::kInRequestPreMarshal, request)) {
+    return nullptr;
+  }
 
   const Operation* op = object->find(h.operation);
   if (op == nullptr) {
     request.raise(CORBA::BAD_OPERATION(kMinorUnknownOperation,
                                        CORBA::COMPLETED_NO, h.operation));
-    return false;
+    return nullptr;
   }
   request.signature = &op->signature;
   if (Status st = unmarshalRequestArgs(in, op->signature, request.args)) {
     st->record(request.env);
-    return false;
+    return nullptr;
   }
-  if (!filters_.run(FilterPoint::kInRequestPostMarshal, request)) return false;
+  if (!filters_.run(FilterPoint::kInRequestPostMarshal, request)) {
+    return nullptr;
+  }
+  return op;
+}
 
+bool Dispatcher::run(const Operation& op, Request& request) {
   try {
-    op->handler(request);
+    op.handler(request);
   } catch (const CORBA::Exception& e) {
     request.raise(e);
   } catch (const std::exception& e) {
@@ -91,20 +188,28 @@ bool Dispatcher::deliver(Request& request, Decoder& in) {
   return filters_.run(FilterPoint::kOutReplyPreMarshal, request);
 }
 
-std::vector<std::uint8_t> Dispatcher::exceptionReply(Request& request,
-                                                     CodecKind codec) {
-  filters_.runFailure(request);
-  auto out = makeEncoder(codec);
-  const CORBA::Exception* e = request.env.exception();
-  if (e != nullptr) {
-    encodeExceptionReply(*out, request.header.request_id, *e);
-  } else {
-    // A failure hook that cleared the exception leaves nothing to report;
-    // the caller still needs an answer.
-    encodeExceptionReply(*out, request.header.request_id,
-                         CORBA::UNKNOWN(0, CORBA::COMPLETED_MAYBE));
+std::vector<std::uint8_t> Dispatcher::finish(Request& request, bool served,
+                                             const ReplyEncoder& encoder) {
+  if (!served) return exceptionReply(request, encoder);
+  std::vector<std::uint8_t> out;
+  Status st = encoder.reply(request, out);
+  if (st == nullptr &&
+      filters_.run(FilterPoint::kOutReplyPostMarshal, request)) {
+    return out;
   }
-  return out->take();
+  if (st != nullptr) st->record(request.env);
+  return exceptionReply(request, encoder);
+}
+
+std::vector<std::uint8_t> Dispatcher::exceptionReply(
+    Request& request, const ReplyEncoder& encoder) {
+  filters_.runFailure(request);
+  const CORBA::Exception* e = request.env.exception();
+  if (e != nullptr) return encoder.exceptionReply(request, *e);
+  // A failure hook that cleared the exception leaves nothing to report;
+  // the caller still needs an answer.
+  return encoder.exceptionReply(request,
+                                CORBA::UNKNOWN(0, CORBA::COMPLETED_MAYBE));
 }
 
 }  // namespace talvo::protocol

@@ -7,8 +7,19 @@ namespace talvo::protocol {
 Status Interface::addOperation(std::string_view signature,
                                OperationHandler handler) {
   Operation op;
-  if (Status st = parseSignature(signature, op.signature)) return st;
   op.handler = std::move(handler);
+  return add(signature, std::move(op));
+}
+
+Status Interface::addDeferredOperation(std::string_view signature,
+                                       DeferredHandler handler) {
+  Operation op;
+  op.deferred = std::move(handler);
+  return add(signature, std::move(op));
+}
+
+Status Interface::add(std::string_view signature, Operation op) {
+  if (Status st = parseSignature(signature, op.signature)) return st;
   std::string name = op.signature.operation;
   if (!operations_.emplace(name, std::move(op)).second) {
     return fail<CORBA::BAD_PARAM>(10020, name);

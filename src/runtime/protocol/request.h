@@ -9,7 +9,8 @@
 // An Interface is an operation table: operation name (compared exactly,
 // case counts) to signature and handler. A handler reads the in and inout
 // arguments of the request, stores the out and inout arguments and the
-// result, and records any failure in the request's environment.
+// result, and records any failure in the request's environment; a deferred
+// handler does the same later, through its completion.
 //
 // Thread safety: none; requests are handled one at a time on the event-loop
 // thread. Interfaces are read-only once built.
@@ -69,9 +70,16 @@ struct Request {
 
 using OperationHandler = std::function<void(Request&)>;
 
+// A request that is answered later (dispatcher.h): the handler keeps the
+// handle, fills in its request and completes it when the answer is known,
+// while the loop serves others.
+class Completion;
+using DeferredHandler = std::function<void(std::shared_ptr<Completion>)>;
+
 struct Operation {
   Signature signature;
-  OperationHandler handler;
+  OperationHandler handler;  // answered when it returns
+  DeferredHandler deferred;  // or answered when its completion completes
 };
 
 class Interface {
@@ -83,11 +91,17 @@ class Interface {
   // Adds an operation from its signature text. A malformed signature gives
   // its MARSHAL; a name already in the table BAD_PARAM 10020.
   Status addOperation(std::string_view signature, OperationHandler handler);
+  // The same for an operation whose reply is sent when the handler's
+  // completion completes.
+  Status addDeferredOperation(std::string_view signature,
+                              DeferredHandler handler);
   // The operation of exactly that name, or null.
   const Operation* find(std::string_view operation) const;
   std::size_t size() const { return operations_.size(); }
 
  private:
+  Status add(std::string_view signature, Operation op);
+
   std::string name_;
   std::map<std::string, Operation, std::less<>> operations_;
 };

@@ -17,15 +17,18 @@ TEST(ServiceManagerTest, ExecStartIsQuotedAndEscaped) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
-  EXPECT_NE(text.find("\nKillSignal=SIGUSR1\n"), std::string::npos);
+  EXPECT_NE(text.find("\nKillSignal=SIGUSR1\nSuccessExitStatus=3\n"
+                      "KillMode=process\n"),
+            std::string::npos);
   EXPECT_NE(text.find("Description=Talvo Daemon\n"), std::string::npos);
 }
 
-TEST(ServiceManagerTest, ShippedSampleIsWhatInstallWrites) {
+// The build fills in the installed program's path.
+TEST(ServiceManagerTest, ShippedUnitIsWhatInstallWrites) {
   auto sample = std::filesystem::path(__FILE__).parent_path() /
-                "../../../etc/talvo-daemon.service";
+                "../../../etc/talvo-daemon.service.in";
   EXPECT_EQ(testing::readFile(sample.string()),
-            unitFileText("Talvo Daemon", "/usr/local/bin/talvod"));
+            unitFileText("Talvo Daemon", "@TALVOD_INSTALLED@"));
 }
 
 }  // namespace

@@ -45,43 +45,6 @@ Pair connectedPair() {
   return p;
 }
 
-std::size_t sendText(int fd, const std::string& text) {
-  std::span<const std::uint8_t> piece(
-      reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  std::size_t sent = 0;
-  EXPECT_EQ(sendPieces(fd, std::span(&piece, 1), sent), 0);
-  return sent;
-}
-
-std::string receiveText(int fd) {
-  std::vector<WaitEntry> wait{{fd, kWaitRead, 0}};
-  int ready = 0;
-  EXPECT_EQ(waitForEvents(wait, 5000, ready), 0);
-  std::vector<std::uint8_t> buf(256);
-  std::size_t got = 0;
-  EXPECT_EQ(receiveSome(fd, buf, got), 0);
-  return std::string(buf.begin(), buf.begin() + got);
-}
-
-TEST(SocketRoundTrip, GatheredSendArrivesInOrder) {
-  Pair p = connectedPair();
-  std::string a = "hello ", b = "world";
-  std::span<const std::uint8_t> pieces[] = {
-      {reinterpret_cast<const std::uint8_t*>(a.data()), a.size()},
-      {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()}};
-  std::size_t sent = 0;
-  ASSERT_EQ(sendPieces(p.client.get(), pieces, sent), 0);
-  EXPECT_EQ(sent, 11u);
-  EXPECT_EQ(receiveText(p.server.get()), "hello world");
-
-  SocketAddress peer, local;
-  ASSERT_EQ(peerAddress(p.client.get(), peer), 0);
-  EXPECT_EQ(peer.port, p.port);
-  EXPECT_EQ(peer.dotted(), "127.0.0.1");
-  ASSERT_EQ(localAddress(p.server.get(), local), 0);
-  EXPECT_EQ(local.port, p.port);
-}
-
 TEST(SocketRoundTrip, SocketsAreNonBlockingAndCloseOnExec) {
   Pair p = connectedPair();
   for (int fd : {p.listener.get(), p.client.get(), p.server.get()}) {
@@ -104,37 +67,6 @@ TEST(SocketRoundTrip, ResolvesDottedAndNamedHosts) {
   EXPECT_FALSE(name.empty());
 }
 
-TEST(SocketErrors, RefusedConnectReportsWsaeconnrefused) {
-  SocketHandle probe;
-  ASSERT_EQ(openStreamSocket(probe), 0);
-  ASSERT_EQ(bindAny(probe.get(), 0), 0);
-  SocketAddress local;
-  ASSERT_EQ(localAddress(probe.get(), local), 0);
-  probe.reset();  // the port is now closed
-
-  SocketHandle client;
-  ASSERT_EQ(openStreamSocket(client), 0);
-  int code = startConnect(client.get(), {kLoopback, local.port});
-  if (code == kWsaEinprogress) code = finishConnect(client.get(), 5000);
-  EXPECT_EQ(code, kWsaEconnrefused);
-  EXPECT_STREQ(winsockErrorName(code), "WSAECONNREFUSED");
-}
-
-TEST(SocketErrors, SecondListenerOnAPortIsAddressInUse) {
-  Pair p = connectedPair();
-  SocketHandle second;
-  ASSERT_EQ(openStreamSocket(second), 0);
-  ASSERT_EQ(setReuseAddress(second.get()), 0);
-  EXPECT_EQ(bindAny(second.get(), p.port), kWsaEaddrinuse);
-}
-
-TEST(SocketErrors, UnknownHostIsAResolverCode) {
-  std::uint32_t address = 0;
-  int code = resolveHost("no-such-host.invalid", address);
-  EXPECT_GE(code, 11001);
-  EXPECT_LE(code, 11004);
-}
-
 TEST(SocketErrors, SendToAClosedPeerFailsWithoutSigpipe) {
   Pair p = connectedPair();
   p.server.reset();
@@ -154,22 +86,6 @@ TEST(SocketErrors, SendToAClosedPeerFailsWithoutSigpipe) {
     }
   }
   EXPECT_EQ(code, kWsaEconnreset);
-}
-
-TEST(SocketWait, TimesOutAfterBlockingNotSpinning) {
-  Pair p = connectedPair();
-  std::vector<WaitEntry> wait{{p.server.get(), kWaitRead, 0}};
-  int ready = -1;
-  auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(waitForEvents(wait, 100, ready), 0);
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(ready, 0);
-  EXPECT_GE(elapsed, std::chrono::milliseconds(95));
-
-  sendText(p.client.get(), "x");
-  ASSERT_EQ(waitForEvents(wait, 1000, ready), 0);
-  EXPECT_EQ(ready, 1);
-  EXPECT_TRUE(wait[0].revents & kWaitRead);
 }
 
 }  // namespace

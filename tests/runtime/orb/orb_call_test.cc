@@ -138,24 +138,6 @@ TEST_F(OrbCallTest, ExceptionReplies) {
   EXPECT_EQ(reply.user_exception->name(), "Account::Overdrawn");
 }
 
-TEST_F(OrbCallTest, UnknownTargetsAndOperations) {
-  Status st = client.call(server.target(), "Ro~close~,>{v},N{}", {}, reply);
-  ASSERT_NE(dynamic_cast<CORBA::BAD_OPERATION*>(st.get()), nullptr);
-  EXPECT_EQ(st->detail(), "close");
-  // Names differing only in case are different operations.
-  st = client.call(server.target(), "Ro~getname~,>{0},N{}", {}, reply);
-  ASSERT_NE(dynamic_cast<CORBA::BAD_OPERATION*>(st.get()), nullptr);
-  EXPECT_EQ(st->detail(), "getname");
-  ASSERT_EQ(client.call(server.target(), kGetNameUpper, {}, reply), nullptr);
-  EXPECT_EQ(reply.result.text(), "upper");
-  ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
-  EXPECT_EQ(reply.result.text(), "lower");
-
-  st = client.call(server.target("acct2"), kGetName, {}, reply);
-  ASSERT_NE(dynamic_cast<CORBA::INV_OBJREF*>(st.get()), nullptr);
-  EXPECT_EQ(st->minor(), 10101u);
-}
-
 TEST_F(OrbCallTest, ArgumentsThatDoNotMatchTheSignature) {
   // Too few arguments on the wire for the server's signature.
   Status st = client.call(server.target(), "Ro~deposit~,>{b},N{}", {}, reply);
@@ -173,24 +155,6 @@ TEST_F(OrbCallTest, ArgumentsThatDoNotMatchTheSignature) {
   st = client.call(server.target(), "Ro~broken", {}, reply);
   ASSERT_NE(dynamic_cast<CORBA::MARSHAL*>(st.get()), nullptr);
   EXPECT_EQ(server.context.count("New Connection ("), 1);
-}
-
-TEST(OrbFrameLimitTest, TooLargeFrameClosesOnlyThatConnection) {
-  AccountServer server(false, "9000");
-  TestContext context;
-  TestConfig config;
-  Orb client(clientOptions(context, config));
-  CallReply reply;
-  Status st = client.call(server.target(), kEcho,
-                          {Value::ofOctets(Bytes(9000, 7))}, reply);
-  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
-  EXPECT_EQ(server.context.count("Got too large a message, from client: "), 1);
-  EXPECT_EQ(server.context.count("Closing connection."), 1);
-  // A frame under the limit goes through on a fresh channel.
-  ASSERT_EQ(client.call(server.target(), kEcho,
-                        {Value::ofOctets(Bytes(8000, 7))}, reply),
-            nullptr);
-  EXPECT_EQ(reply.result.as<Value::Octets>().size(), 8000u);
 }
 
 }  // namespace

@@ -3,14 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "orb_test_util.h"
-#include "platform/errors.h"
 #include "platform/socket.h"
 #include "runtime/transport/frame.h"
+#include "support/ports.h"
+#include "support/runtime_peer.h"
 
 namespace talvo::testing {
 namespace {
@@ -18,161 +17,102 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using protocol::Value;
 
-// A port on which nobody listens.
-std::uint16_t deadPort() {
-  platform::SocketHandle s;
-  platform::openStreamSocket(s);
-  platform::bindAny(s.get(), 0);
-  platform::SocketAddress local;
-  platform::localAddress(s.get(), local);
-  return local.port;  // closed when `s` goes
-}
-
-// A raw peer that connects and writes what it is told, never reading.
-struct RawPeer {
-  platform::SocketHandle socket;
-  explicit RawPeer(platform::SocketHandle s) : socket(std::move(s)) {}
-  explicit RawPeer(std::uint16_t port) {
-    platform::openStreamSocket(socket);
-    int code = platform::startConnect(socket.get(), {0x7f000001, port});
-    if (code == platform::kWsaEinprogress) {
-      platform::finishConnect(socket.get(), 5000);
-    }
-  }
-  std::size_t send(ByteView bytes) {
-    std::size_t sent = 0;
-    platform::sendPieces(socket.get(), std::span(&bytes, 1), sent);
-    return sent;
-  }
-};
-
 // --- Connecting -------------------------------------------------------
 
-TEST(OrbConnectTest, RefusedConnectionIsRetriedPerConnectAttempts) {
-  TestContext context;
-  context.attempts = "3";
-  TestConfig config;
-  Orb client(clientOptions(context, config));
-  Target t;
-  t.host = "127.0.0.1";
-  t.port = std::to_string(deadPort());
-  CallReply reply;
-  Status st = client.call(t, kGetName, {}, reply);
-  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
-  EXPECT_EQ(st->minor(), 10085u);
-  EXPECT_EQ(context.count("Retrying connection to host `127.0.0.1' port " +
-                          t.port + "]"),
-            3);
-
-  // Without retries: one attempt, no retry line.
-  TestContext once_context;
-  once_context.attempts = "3";
-  OrbOptions options = clientOptions(once_context, config);
-  options.connect_retries = false;
-  Orb once(options);
-  st = once.call(t, kGetName, {}, reply);
-  ASSERT_NE(st, nullptr);
-  EXPECT_EQ(st->minor(), 10085u);
-  EXPECT_EQ(once_context.count("Retrying"), 0);
-}
-
-TEST(OrbConnectTest, SilentPeerBoundsTheBindingExchange) {
-  // Listens (the kernel completes the handshake) but never answers.
-  platform::SocketHandle mute;
-  platform::openStreamSocket(mute);
-  platform::bindAny(mute.get(), 0);
-  platform::listenOn(mute.get(), 5);
-  platform::SocketAddress local;
-  platform::localAddress(mute.get(), local);
-
+// The binding exchange is bounded by the reply time-out, and an answer
+// that is not a binding message fails it; either way the channel goes.
+TEST(OrbConnectTest, BindingExchangeThatFails) {
+  LoopbackListener peer;  // the kernel completes the handshakes
   TestContext context;
   TestConfig config;
   OrbOptions options = clientOptions(context, config);
   options.reply_timeout_ms = 200;
   Orb client(options);
-  Channel* ch = nullptr;
-  const auto start = Clock::now();
-  Status st = client.connect("127.0.0.1", std::to_string(local.port), &ch);
+  Target t;
+  t.host = "127.0.0.1";
+  t.port = std::to_string(peer.port());
+  CallReply reply;
+  Status st = client.call(t, kGetName, {}, reply);  // nobody answers
   ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
   EXPECT_EQ(st->minor(), 10087u);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(client.loop().channelCount(), 0u);
-}
 
-TEST(OrbConnectTest, AnswerThatIsNotABindingMessageFailsTheExchange) {
-  platform::SocketHandle listener;
-  platform::openStreamSocket(listener);
-  platform::bindAny(listener.get(), 0);
-  platform::listenOn(listener.get(), 5);
-  platform::SocketAddress local;
-  platform::localAddress(listener.get(), local);
-  std::atomic<bool> done{false};
-  std::thread peer([&] {
-    std::vector<platform::WaitEntry> w{
-        {listener.get(), platform::kWaitRead, 0}};
-    int ready = 0;
-    platform::waitForEvents(w, 5000, ready);
-    platform::SocketHandle conn;
-    platform::SocketAddress addr;
-    platform::acceptConnection(listener.get(), conn, addr);
-    RawPeer answer{std::move(conn)};
-    answer.send(makeTalvoFrame(Bytes{0, 0, 0, 1, 0, 0, 0, 7}));  // a reply
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  });
-  TestContext context;
-  TestConfig config;
-  Orb client(clientOptions(context, config));
-  Channel* ch = nullptr;
-  Status st = client.connect("127.0.0.1", std::to_string(local.port), &ch);
-  done = true;
-  peer.join();
-  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(st.get()), nullptr);
-  EXPECT_EQ(st->minor(), 10090u);
-  EXPECT_EQ(client.loop().channelCount(), 0u);
-}
-
-// --- Misbehaving peers ---------------------------------------------------
-
-TEST(OrbStallTest, StalledAndNonReadingPeersDelayNobody) {
-  AccountServer server;
-  // Half a frame, then silence.
-  RawPeer stalled(server.port);
-  Bytes half = makeTalvoFrame(Bytes(64, 0));
-  ASSERT_EQ(stalled.send(ByteView(half).first(20)), 20u);
-
-  // Requests with large replies, sent until the server stops taking them
-  // (its queue of unread replies is full); never reads a byte.
-  RawPeer hog(server.port);
-  protocol::Signature sig;
-  ASSERT_EQ(protocol::parseSignature(kEcho, sig), nullptr);
-  std::vector<Value> args{Value::ofOctets(Bytes(256 * 1024, 1))};
-  auto enc = protocol::makeEncoder(protocol::CodecKind::kXdr);
-  ASSERT_EQ(protocol::encodeRequest(
-                *enc, server.target().ref.requestHeader("echo", 1), sig, args),
+  Status answered;
+  bool finished = false;
+  client.callAsync(t, kGetName, {}, Clock::time_point::max(),
+                   [&](Status s, CallReply&) {
+                     answered = std::move(s);
+                     finished = true;
+                   });
+  while (client.loop().channelCount() < 1) client.loop().runOnce(10);
+  // The backlog holds the first, timed-out connection, then this one.
+  platform::SocketHandle stale, conn;
+  platform::SocketAddress from;
+  ASSERT_EQ(platform::acceptConnection(peer.fd(), stale, from), 0);
+  ASSERT_EQ(platform::acceptConnection(peer.fd(), conn, from), 0);
+  RawPeer(std::move(conn))
+      .send(makeTalvoFrame(Bytes{0, 0, 0, 1, 0, 0, 0, 7}));  // a reply
+  ASSERT_EQ(client.loop().runUntil([&] { return finished; },
+                                   Clock::now() + std::chrono::seconds(5)),
             nullptr);
-  const Bytes frame = makeTalvoFrame(enc->bytes());
-  std::size_t total = 0;
-  int refused = 0;
-  for (int i = 0; i < 5000 && refused < 20; ++i) {
-    const std::size_t at = total % frame.size();
-    const std::size_t sent = hog.send(ByteView(frame).subspan(at));
-    total += sent;
-    if (sent == 0) {
-      ++refused;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  EXPECT_GT(total, 4u * 1024 * 1024);  // more than the server queues
+  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(answered.get()), nullptr);
+  EXPECT_EQ(answered->minor(), 10090u);
+  EXPECT_EQ(client.loop().channelCount(), 0u);
+}
 
-  TestConfig config;
+// --- Calls that wait -------------------------------------------------------
+
+// A served operation that must ask a peer which never answers: its reply
+// is deferred, the server goes on serving others meanwhile, and the
+// operation fails by its call's deadline.
+TEST(OrbDeferredTest, WaitingHandlerDelaysNobodyAndFailsByItsDeadline) {
+  LoopbackListener mute;  // accepts (in the kernel), never answers
+
+  AccountServer server;
+  server.server->stop();
+  Orb& orb = server.server->orb;
+  auto relay = std::make_shared<protocol::Interface>("Relay");
+  relay->addDeferredOperation(
+      kGetName,
+      [&orb, port = mute.port()](std::shared_ptr<protocol::Completion> done) {
+        Target silent;
+        silent.host = "127.0.0.1";
+        silent.port = std::to_string(port);
+        orb.callAsync(silent, kGetName, {},
+                      Clock::now() + std::chrono::milliseconds(300),
+                      [done](Status st, CallReply& reply) {
+                        if (st) done->request().raise(*st);
+                        done->request().result = std::move(reply.result);
+                        done->complete();
+                      });
+      });
+  orb.serve("acct1", relay);
+  ServerThread::restart(*server.server);
+
   TestContext context;
+  TestConfig config;
   Orb client(clientOptions(context, config));
-  CallReply reply;
+  Status relayed;
+  bool finished = false;
   const auto start = Clock::now();
-  for (int i = 0; i < 20; ++i) {
+  client.callAsync(server.target("acct1", "Relay"), kGetName, {},
+                   Clock::time_point::max(), [&](Status st, CallReply&) {
+                     relayed = std::move(st);
+                     finished = true;
+                   });
+  for (int i = 0; i < 10; ++i) {
+    const auto call = Clock::now();
+    CallReply reply;
     ASSERT_EQ(client.call(server.target(), kGetName, {}, reply), nullptr);
+    EXPECT_LT(Clock::now() - call, std::chrono::milliseconds(150));
   }
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(finished);
+  ASSERT_EQ(client.loop().runUntil([&] { return finished; },
+                                   Clock::now() + std::chrono::seconds(10)),
+            nullptr);
+  ASSERT_NE(dynamic_cast<CORBA::COMM_FAILURE*>(relayed.get()), nullptr);
+  EXPECT_EQ(relayed->minor(), 10087u);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
 }
 
 // --- Binding to objects and the daemon ------------------------------------
@@ -180,7 +120,7 @@ TEST(OrbStallTest, StalledAndNonReadingPeersDelayNobody) {
 TEST(OrbBindTest, BindPingsTheObject) {
   AccountServer server;
   TestContext context;
-  TestConfig config({{"QV_LOCAL_DOMAIN", "example.org"}});
+  TestConfig config(Values{{"QV_LOCAL_DOMAIN", "example.org"}});
   Orb client(clientOptions(context, config));
   Target t;
   ASSERT_EQ(
@@ -225,7 +165,7 @@ TEST(OrbBindTest, DaemonTargetFollowsDaemonPortAndProtocol) {
   ASSERT_EQ(daemon.orb.listen("0", &port), nullptr);
   daemon.start();
 
-  TestConfig config({{"QV_DAEMON_PORT", std::to_string(port)}});
+  TestConfig config(Values{{"QV_DAEMON_PORT", std::to_string(port)}});
   Orb client(clientOptions(context, config));
   Target t;
   ASSERT_EQ(client.daemonTarget("127.0.0.1", t), nullptr);
@@ -248,7 +188,7 @@ TEST(OrbBindTest, DaemonTargetFollowsDaemonPortAndProtocol) {
 
 TEST(OrbServerInitTest, WithoutRegistration) {
   TestContext context;
-  TestConfig config({{"QV_SERVER_NAME", "bank"}});
+  TestConfig config(Values{{"QV_SERVER_NAME", "bank"}});
   Orb orb(clientOptions(context, config));
   Status st = orb.initialiseServer("other", false);
   ASSERT_NE(dynamic_cast<CORBA::BAD_PARAM*>(st.get()), nullptr);
@@ -278,7 +218,7 @@ TEST(OrbServerInitTest, WithoutRegistration) {
   // Diagnostics level 0: no lines.
   TestContext quiet_context;
   quiet_context.level = 0;
-  TestConfig quiet_config({{"QV_SERVER_NAME", "bank"}});
+  TestConfig quiet_config(Values{{"QV_SERVER_NAME", "bank"}});
   Orb quiet(clientOptions(quiet_context, quiet_config));
   ASSERT_EQ(quiet.initialiseServer("", false), nullptr);
   EXPECT_TRUE(quiet_context.lines().empty());
@@ -286,7 +226,7 @@ TEST(OrbServerInitTest, WithoutRegistration) {
 
 TEST(OrbServerInitTest, WithRegistrationUsesTheRegistrar) {
   TestContext context;
-  TestConfig config({{"QV_SERVER_NAME", "bank"}});
+  TestConfig config(Values{{"QV_SERVER_NAME", "bank"}});
   Orb orb(clientOptions(context, config));
   Status st = orb.initialiseServer("bank", true);
   ASSERT_NE(dynamic_cast<CORBA::INITIALIZE*>(st.get()), nullptr);

@@ -41,7 +41,7 @@ std::shared_ptr<protocol::Interface> makeAccount(Seen& seen) {
 }
 
 AccountServer::AccountServer(bool optimise, std::optional<std::string> max_size)
-    : config({{"QV_SERVER_NAME", "bank"}}) {
+    : config(Values{{"QV_SERVER_NAME", "bank"}}) {
   context.max_size = std::move(max_size);
   OrbOptions options;
   options.context = &context;

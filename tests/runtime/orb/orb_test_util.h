@@ -1,7 +1,5 @@
-// Shared pieces of the Orb tests: a thread-safe recording transport
-// context, a configuration answering from a map, and a server Orb running
-// its loop on its own thread with a test object "Account" served under the
-// marker "acct1".
+// Shared pieces of the Orb tests: a server Orb running its loop on its own
+// thread with a test object "Account" served under the marker "acct1".
 
 #ifndef TALVO_TESTS_RUNTIME_ORB_ORB_TEST_UTIL_H_
 #define TALVO_TESTS_RUNTIME_ORB_ORB_TEST_UTIL_H_
@@ -16,72 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/config/config_chain.h"
-#include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
+#include "support/config_support.h"
+#include "support/transport_context.h"
 
 namespace talvo::testing {
 
-class TestContext : public TransportContext {
- public:
-  int diagnosticsLevel() override { return level; }
-  void trace(std::string_view text, bool prefixed) override {
-    std::lock_guard lock(mu_);
-    lines_.push_back((prefixed ? "[test: " : "") + std::string(text));
-  }
-  std::optional<std::string> connectAttempts() override { return attempts; }
-  std::optional<std::string> maxMessageSize() override { return max_size; }
-  std::chrono::milliseconds retryPause() override { return {}; }
-  std::vector<std::string> lines() {
-    std::lock_guard lock(mu_);
-    return lines_;
-  }
-  // The number of recorded lines that contain `part`.
-  int count(const std::string& part) {
-    int n = 0;
-    for (const std::string& l : lines()) n += l.find(part) != l.npos;
-    return n;
-  }
-
-  std::atomic<int> level{1};
-  std::optional<std::string> attempts;
-  std::optional<std::string> max_size;
-
- private:
-  std::mutex mu_;
-  std::vector<std::string> lines_;
-};
-
-class MapConfigHandler : public ConfigHandler {
- public:
-  explicit MapConfigHandler(std::map<std::string, std::string> values)
-      : values_(std::move(values)) {}
-  std::optional<std::string> lookup(const std::string& name) override {
-    auto it = values_.find(name);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  std::map<std::string, std::string> values_;
-};
-
-// A RuntimeConfig over a chain that knows only `values`.
-class TestConfig {
- public:
-  TestConfig(std::initializer_list<std::pair<const std::string, std::string>>
-                 values = {})
-      : TestConfig(std::map<std::string, std::string>(values)) {}
-  explicit TestConfig(std::map<std::string, std::string> values) {
-    chain_.add("test", std::make_unique<MapConfigHandler>(std::move(values)));
-    config_ = std::make_unique<RuntimeConfig>(chain_);
-  }
-  RuntimeConfig& get() { return *config_; }
-
- private:
-  ConfigChain chain_;
-  std::unique_ptr<RuntimeConfig> config_;
-};
+using TestContext = RecordingContext;
+using Values = std::map<std::string, std::string>;
 
 // What the test object saw, written on the server thread.
 struct Seen {
@@ -118,6 +58,11 @@ class ServerThread {
   void stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+  }
+  // Runs the loop again after stop() (to change what it serves meanwhile).
+  static void restart(ServerThread& s) {
+    s.stop_ = false;
+    s.start();
   }
   Orb orb;
 

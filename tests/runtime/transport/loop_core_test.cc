@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "recording_context.h"
 #include "runtime/transport/event_loop.h"
+#include "support/transport_context.h"
 
-namespace talvo {
+namespace talvo::testing {
 namespace {
 
 using namespace std::chrono_literals;
@@ -122,4 +122,4 @@ TEST(LoopDriving, AnotherLoopSeesWatchesAndTimersAndServesThem) {
 }
 
 }  // namespace
-}  // namespace talvo
+}  // namespace talvo::testing

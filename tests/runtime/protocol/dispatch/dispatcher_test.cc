@@ -104,24 +104,6 @@ class DispatcherTest : public ::testing::Test {
 
 // --- normal replies ---------------------------------------------------------
 
-TEST_F(DispatcherTest, TwoWayCallRepliesWithOutsAndResult) {
-  auto reply =
-      dispatcher.handleRequest(peer, request("deposit", {Value::ofLong(5)}));
-  ASSERT_TRUE(reply.has_value());
-  Signature sig;
-  ASSERT_EQ(parseSignature(kDeposit, sig), nullptr);
-  XdrDecoder d(*reply);
-  ReplyOutcome out;
-  std::vector<Value> args(2);
-  Value result;
-  ASSERT_EQ(decodeReply(d, sig, out, args, result), nullptr);
-  EXPECT_EQ(out.request_id, 31u);
-  EXPECT_EQ(out.exception, nullptr);
-  EXPECT_EQ(args[1], Value::ofLong(105));
-  EXPECT_EQ(result, Value::ofBool(true));
-  EXPECT_EQ(seen_principal, "alice");
-}
-
 TEST_F(DispatcherTest, OnewayGetsNoReplyEvenOnFailure) {
   EXPECT_FALSE(dispatcher
                    .handleRequest(peer, request("deposit", {Value::ofLong(1)},
@@ -133,22 +115,55 @@ TEST_F(DispatcherTest, OnewayGetsNoReplyEvenOnFailure) {
           .has_value());
 }
 
-TEST_F(DispatcherTest, OptimisedPeerSpeaksTheNullCodec) {
-  peer.optimised = true;
-  RequestHeader h;
-  h.request_id = 4;
-  h.marker = "m1";
-  h.interface_name = "Bank";
-  h.operation = "deposit";
-  NullEncoder e;
-  encodeRequestHeader(e, h);
-  e.putLong(1);
-  auto reply = dispatcher.handleRequest(peer, e.bytes());
-  ASSERT_TRUE(reply.has_value());
-  NullDecoder d(*reply);
-  std::int32_t kind;
-  ASSERT_TRUE(d.getLong(kind));
-  EXPECT_EQ(kind, 1);
+// A deferred operation answers when its completion completes: through the
+// connection's sink, with INTERNAL when it is dropped unanswered, not at
+// all once the dispatcher has gone, and NO_IMPLEMENT without a sink.
+TEST_F(DispatcherTest, DeferredRepliesGoToTheSinkWhenCompleted) {
+  auto later = std::make_shared<Interface>("Later");
+  std::vector<std::shared_ptr<Completion>> held;
+  ASSERT_EQ(later->addDeferredOperation(
+                "Ro~deposit~+amount{l},-balance{l},>{b},N{}",
+                [&](std::shared_ptr<Completion> c) { held.push_back(c); }),
+            nullptr);
+  dispatcher.objects().add("m1", later);
+  std::vector<Bytes> sent;
+  const ReplySink sink = [&](Bytes reply) { sent.push_back(reply); };
+  const Bytes body = request("deposit", {Value::ofLong(5)}, "Later");
+  EXPECT_FALSE(dispatcher.handleRequest(peer, body, &sink).has_value());
+  EXPECT_FALSE(dispatcher.handleRequest(peer, body, &sink).has_value());
+  ASSERT_EQ(held.size(), 2u);
+  EXPECT_TRUE(sent.empty());
+  held[0]->request().args[1] = Value::ofLong(6);
+  held[0]->request().result = Value::ofBool(true);
+  held[0]->complete();
+  held[0]->complete();  // once only
+  held.clear();         // the second, unanswered
+  ASSERT_EQ(sent.size(), 2u);
+  XdrDecoder d(sent[0]);
+  Signature sig;
+  ASSERT_EQ(parseSignature(kDeposit, sig), nullptr);
+  ReplyOutcome out;
+  std::vector<Value> args(2);
+  Value result;
+  ASSERT_EQ(decodeReply(d, sig, out, args, result), nullptr);
+  EXPECT_EQ(out.exception, nullptr);
+  EXPECT_EQ(args[1], Value::ofLong(6));
+  auto dropped = dispatcher.handleRequest(peer, body);  // no sink
+  ASSERT_TRUE(dropped.has_value());
+  for (const Bytes& reply : {sent[1], *dropped}) {
+    XdrDecoder e(reply);
+    ASSERT_EQ(decodeReply(e, sig, out, args, result), nullptr);
+    ASSERT_NE(out.exception, nullptr);
+    EXPECT_TRUE(out.exception->bareName() == "INTERNAL" ||
+                out.exception->bareName() == "NO_IMPLEMENT");
+  }
+
+  auto gone = std::make_unique<Dispatcher>();
+  gone->objects().add("m1", later);
+  EXPECT_FALSE(gone->handleRequest(peer, body, &sink).has_value());
+  gone.reset();
+  held.clear();
+  EXPECT_EQ(sent.size(), 2u);
 }
 
 // --- exception replies
