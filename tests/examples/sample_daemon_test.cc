@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -40,30 +40,21 @@ bool processRuns(std::uint32_t pid) {
 class SampleDaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir((dir.path() + "/imprep").c_str(), 0700);
-    std::ofstream registry(dir.path() + "/registry");
-    registry << "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon]\n"
-             << "TraceLevel=1\nUPS=yes\nPriority=3\nLog=no\n";
-    registry.close();
-    env = isolatedEnvironment(dir.path());
-    env["QV_REGISTRY"] = dir.path() + "/registry";
-    env["QV_IMP_REP_PATH"] = dir.path() + "/imprep";
+    dir.write("registry", talvo::testing::daemonRegistry(
+                              "TraceLevel=1\nUPS=yes\nPriority=3\nLog=no\n"));
     // The daemon picks its own port; servers get ports from a range of
     // this test process's own, of which the daemon skips any port taken.
-    env["QV_DAEMON_PORT"] = "0";
-    env["QV_DAEMON_SERVER_BASE"] = std::to_string(20000 + ::getpid() % 20000);
-    env["QV_DAEMON_SERVER_RANGE"] = "20";
-    daemon = std::make_unique<ChildProcess>(
-        dir.path(), builtProgram("src/daemon/talvod"),
-        std::vector<std::string>{"-f"}, env);
-    std::uint16_t port = 0;
-    ASSERT_TRUE(eventually([&] {
-      return (port = talvo::testing::listeningPort(daemon->pid()));
-    })) << daemon->output()
-        << daemon->errors();
-    env["QV_DAEMON_PORT"] = std::to_string(port);
-    config = std::make_unique<MapConfig>(std::map<std::string, std::string>{
-        {"QV_DAEMON_PORT", env["QV_DAEMON_PORT"]}});
+    auto extra = isolatedEnvironment(dir.path());
+    extra.erase("QV_REGISTRY");
+    extra["QV_DAEMON_SERVER_BASE"] = std::to_string(20000 + ::getpid() % 20000);
+    extra["QV_DAEMON_SERVER_RANGE"] = "20";
+    daemon = std::make_unique<talvo::testing::Talvod>(
+        dir, std::vector<std::string>{"-f"}, extra);
+    const std::uint16_t port = daemon->port();
+    ASSERT_NE(port, 0) << daemon->output() << daemon->errors();
+    daemon_port = std::to_string(port);
+    config = std::make_unique<MapConfig>(
+        std::map<std::string, std::string>{{"QV_DAEMON_PORT", daemon_port}});
     orb = std::make_unique<Orb>(testOrbOptions(context, *config));
     Target target;
     ASSERT_EQ(orb->daemonTarget("127.0.0.1", target), nullptr);
@@ -129,8 +120,8 @@ class SampleDaemonTest : public ::testing::Test {
   }
 
   TempDir dir;
-  std::map<std::string, std::string> env;
-  std::unique_ptr<ChildProcess> daemon;
+  std::string daemon_port;
+  std::unique_ptr<talvo::testing::Talvod> daemon;
   QuietContext context;
   std::unique_ptr<MapConfig> config;
   std::unique_ptr<Orb> orb;
@@ -175,7 +166,7 @@ TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
 
 TEST_F(SampleDaemonTest, PersistentServerIsFoundWithoutLaunch) {
   auto env_server = isolatedEnvironment(dir.path());
-  env_server["QV_DAEMON_PORT"] = env["QV_DAEMON_PORT"];
+  env_server["QV_DAEMON_PORT"] = daemon_port;
   ChildProcess server(dir.path(), builtProgram("examples/talvo_sample_server"),
                       {"--persistent", "ledger", "--daemon-host", "127.0.0.1",
                        "--marker", "hello"},

@@ -1,27 +1,23 @@
-// Test helpers for the sample programs: a child process of the sample
-// server with an environment of the test's choosing (its output captured in
-// files of the folder, ended and reaped when the helper goes), and a server
-// Orb on its own thread; the shared helpers (tests/support) under the names
-// these tests use.
+// Test helpers for the sample programs: a child process with an
+// environment of the test's choosing (its output captured in files of the
+// folder, ended and reaped when the helper goes), a client Orb's options and
+// the Greeter object's address; the shared helpers (tests/support) under
+// the names these tests use.
+//
+// Threading: none; each helper belongs to the test's thread.
 
 #ifndef TALVO_TESTS_EXAMPLES_SAMPLE_PROCESS_H_
 #define TALVO_TESTS_EXAMPLES_SAMPLE_PROCESS_H_
 
-#include <sys/types.h>
+#include <signal.h>
 
-#include <atomic>
-#include <chrono>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "runtime/config/config_chain.h"
-#include "runtime/config/runtime_config.h"
+#include "greeter.h"
 #include "runtime/orb/orb.h"
-#include "runtime/transport/transport_context.h"
 #include "support/child_process.h"
 #include "support/config_support.h"
 #include "support/temp_dir.h"
@@ -46,7 +42,12 @@ class ChildProcess : public talvo::testing::ChildProcess {
       : talvo::testing::ChildProcess(program, options(dir, args, env)) {}
 
   // The port of the line "... on port N" the sample server prints.
-  std::optional<std::string> announcedPort();
+  std::optional<std::string> announcedPort() {
+    if (!waitForOutput(" on port ")) return std::nullopt;
+    std::string out = output();
+    auto at = out.find(" on port ") + 9;
+    return out.substr(at, out.find('\n', at) - at);
+  }
 
  private:
   static talvo::testing::ChildOptions options(
@@ -64,32 +65,31 @@ class ChildProcess : public talvo::testing::ChildProcess {
 
 // The environment every child gets: configuration file and settings store
 // pointed into `dir` (where they do not exist), HOME set to it.
-std::map<std::string, std::string> isolatedEnvironment(const std::string& dir);
+inline std::map<std::string, std::string> isolatedEnvironment(
+    const std::string& dir) {
+  return {{"HOME", dir},
+          {"QV_CONFIG_PATH", dir + "/absent.cfg"},
+          {"QV_REGISTRY", dir + "/absent-registry"}};
+}
 
 // Options for a test Orb over `context` and `config`.
-OrbOptions testOrbOptions(QuietContext& context, MapConfig& config);
-
-// An Orb whose loop runs on its own thread between start() and the
-// destructor; configure it (serve, listen) before start(). `channels`
-// follows the loop's open channel count.
-class OrbThread {
- public:
-  OrbThread();
-  ~OrbThread();
-  void start();
-  Orb& orb() { return *orb_; }
-  std::atomic<std::size_t> channels{0};
-
- private:
-  QuietContext context_;
-  MapConfig config_;
-  std::unique_ptr<Orb> orb_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
+inline OrbOptions testOrbOptions(QuietContext& context, MapConfig& config) {
+  OrbOptions options;
+  options.context = &context;
+  options.config = &config.get();
+  options.reply_timeout_ms = 10000;
+  return options;
+}
 
 // The Greeter object `marker` of a server at 127.0.0.1:`port`.
-Target greeterAt(const std::string& port, const std::string& marker);
+inline Target greeterAt(const std::string& port, const std::string& marker) {
+  Target t;
+  t.host = "127.0.0.1";
+  t.port = port;
+  t.ref =
+      protocol::ObjectRef("127.0.0.1", "", marker, "", "IR", kGreeterInterface);
+  return t;
+}
 
 }  // namespace talvo::examples::testing
 

@@ -1,19 +1,18 @@
 // The sample server as a real process on loopback: what it serves, what it
-// read from its launch environment, persistent registration against a
-// stand-in daemon, and how it ends.
+// read from its launch environment, and how it ends. Persistent
+// registration is tested against the real talvod (sample_daemon_test).
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "client/daemon_operations.h"
 #include "daemon/talvod_process.h"
 #include "greeter.h"
 #include "sample_process.h"
+#include "support/ports.h"
 
 namespace talvo::examples::testing {
 namespace {
@@ -94,7 +93,7 @@ TEST_F(SampleServerTest, LaunchEnvironmentDecidesNamePortAndMarker) {
                       "QV_ACT_POLICY=shared_m", "QV_WELL_KNOWN_PORT=7591"}));
 }
 
-TEST_F(SampleServerTest, NullMarkerAndExtraMarkersAreServed) {
+TEST_F(SampleServerTest, NullMarkerExtraMarkersRefusalsAndTermination) {
   auto server = launch(
       {{"QV_SERVER_NAME", "shop"}, {"QV_SERVER_MARKER", "QV_nullMarker"}},
       {"--marker", "hello"});
@@ -111,146 +110,52 @@ TEST_F(SampleServerTest, NullMarkerAndExtraMarkersAreServed) {
   EXPECT_NE(answer.find("Hello, Bo! This is server shop (marker 'hello', "
                         "launch marker ''"),
             std::string::npos);
-}
 
-// --- Error paths -----------------------------------------------------------
-
-TEST_F(SampleServerTest, UnknownMarkerAndOperationAreRefused) {
-  auto server =
-      launch({{"QV_SERVER_NAME", "bank"}, {"QV_SERVER_MARKER", "acct1"}});
-  auto port = server->announcedPort();
-  ASSERT_TRUE(port) << server->errors();
-  std::string answer;
+  // An unknown marker and an unknown operation are refused.
   Status st = greet(*port, "acct2", "Ada", answer);
   ASSERT_NE(st, nullptr);
   EXPECT_EQ(st->bareName(), "INV_OBJREF");
   EXPECT_EQ(st->minor(), protocol::kMinorNoObject);
-
   CallReply reply;
-  st = client.call(greeterAt(*port, "acct1"), "Ro~shout~+name{0},>{0},N{}",
+  st = client.call(greeterAt(*port, "hello"), "Ro~shout~+name{0},>{0},N{}",
                    {Value::ofString("x")}, reply);
   ASSERT_NE(st, nullptr);
   EXPECT_EQ(st->minor(), protocol::kMinorUnknownOperation);
-}
 
-TEST_F(SampleServerTest, BusyPortEndsTheServerWithAMessage) {
-  OrbThread holder;
-  std::uint16_t busy = 0;
-  ASSERT_EQ(holder.orb().listen("0", &busy), nullptr);
-  auto server = launch(
-      {{"QV_SERVER_NAME", "bank"}, {"QV_SERVER_PORT", std::to_string(busy)}});
-  auto status = server->wait(std::chrono::seconds(10));
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), 1);
-  EXPECT_NE(server->errors().find("cannot start: COMM_FAILURE"),
-            std::string::npos)
-      << server->errors();
-}
-
-TEST_F(SampleServerTest, TerminationSignalEndsItCleanly) {
-  auto server = launch({{"QV_SERVER_NAME", "bank"}});
-  ASSERT_TRUE(server->announcedPort()) << server->errors();
+  // A termination signal ends it cleanly.
   auto status = server->stop(SIGTERM);
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_NE(server->output().find("server bank ends on signal 15"),
+  EXPECT_NE(server->output().find("server shop ends on signal 15"),
             std::string::npos);
 }
 
-// --- Persistent registration ----------------------------------------------
+// --- Error paths -----------------------------------------------------------
 
-// A stand-in daemon answering registerPersistentServer with a fixed port,
-// or refusing it, and remembering who asked.
-struct StandInDaemon {
-  explicit StandInDaemon(bool refuse) {
-    auto iface = std::make_shared<protocol::Interface>(
-        std::string(client::kDaemonInterfaceName));
-    const auto& op =
-        client::daemonOperation(client::DaemonOp::kRegisterPersistentServer);
-    iface->addOperation(op.signature, [this, refuse](protocol::Request& r) {
-      std::lock_guard lock(mu);
-      name = r.arg(0).text();
-      pid = r.arg(1).as<std::uint32_t>();
-      peer_server = r.peer.server_name;
-      peer_pid = r.peer.pid;
-      if (refuse) {
-        r.raise(CORBA::BAD_OPERATION(10243, CORBA::COMPLETED_NO, name));
-        return;
-      }
-      r.args[2] = Value::ofString("xdr");
-      r.args[3] = Value::ofString("tcp");
-      r.args[4] = Value::ofString(assigned);
-    });
-    thread.orb().serve("", iface);
-    std::uint16_t bound = 0;
-    EXPECT_EQ(thread.orb().listen("0", &bound), nullptr);
-    port = std::to_string(bound);
-    thread.start();
+TEST_F(SampleServerTest, StartFailuresEndTheServerWithAMessage) {
+  talvo::testing::LoopbackListener busy;
+  const struct {
+    std::map<std::string, std::string> env;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{{"QV_SERVER_NAME", "bank"},
+        {"QV_SERVER_PORT", std::to_string(busy.port())}},
+       {},
+       "cannot start: COMM_FAILURE"},
+      // A persistent server needs to know where the daemon is.
+      {{}, {"--persistent", "ledger"}, "minor 10621"},
+  };
+  for (const auto& c : cases) {
+    auto server = launch(c.env, c.args);
+    auto status = server->wait(std::chrono::seconds(10));
+    ASSERT_TRUE(status) << c.message;
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1) << c.message;
+    EXPECT_NE(server->errors().find(c.message), std::string::npos)
+        << server->errors();
   }
-
-  OrbThread thread;
-  std::string port;
-  // Port 0: the server takes the port the system picks.
-  std::string assigned = "0";
-  std::mutex mu;  // guards what the daemon's thread records below
-  std::string name, peer_server;
-  std::uint32_t pid = 0, peer_pid = 0;
-};
-
-TEST_F(SampleServerTest, PersistentServerRegistersAndKeepsItsConnection) {
-  StandInDaemon daemon(false);
-  auto server =
-      launch({}, {"--persistent", "ledger", "--daemon-port", daemon.port,
-                  "--daemon-host", "127.0.0.1", "--marker", "hello"});
-  ASSERT_EQ(server->announcedPort(), "0") << server->errors();
-  const std::string port =
-      std::to_string(talvo::testing::listeningPort(server->pid()));
-  ASSERT_NE(port, "0");
-  const std::uint32_t pid = static_cast<std::uint32_t>(server->pid());
-  std::unique_lock lock(daemon.mu);
-  EXPECT_EQ(daemon.name, "ledger");
-  EXPECT_EQ(daemon.pid, pid);
-  // The connection names the server and its process: that is how the
-  // daemon tells whether the registered server still lives.
-  EXPECT_EQ(daemon.peer_server, "ledger");
-  EXPECT_EQ(daemon.peer_pid, pid);
-  lock.unlock();
-
-  std::string answer;
-  ASSERT_EQ(greet(port, "hello", "Cy", answer), nullptr);
-  EXPECT_NE(answer.find("This is server ledger"), std::string::npos);
-  EXPECT_EQ(daemon.thread.channels.load(), 1u);  // still connected
-
-  ASSERT_TRUE(server->stop(SIGTERM));
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (daemon.thread.channels.load() != 0 &&
-         std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_EQ(daemon.thread.channels.load(), 0u);
-}
-
-TEST_F(SampleServerTest, RefusedRegistrationEndsTheServer) {
-  StandInDaemon daemon(true);
-  auto server = launch({}, {"--persistent", "ledger", "--daemon-port",
-                            daemon.port, "--daemon-host", "127.0.0.1"});
-  auto status = server->wait(std::chrono::seconds(10));
-  ASSERT_TRUE(status);
-  EXPECT_EQ(WEXITSTATUS(*status), 1);
-  EXPECT_NE(server->errors().find("BAD_OPERATION minor 10243 (ledger)"),
-            std::string::npos)
-      << server->errors();
-}
-
-TEST_F(SampleServerTest, PersistentWithoutDaemonPortFails) {
-  auto server = launch({}, {"--persistent", "ledger"});
-  auto status = server->wait(std::chrono::seconds(10));
-  ASSERT_TRUE(status);
-  EXPECT_EQ(WEXITSTATUS(*status), 1);
-  EXPECT_NE(server->errors().find("minor 10621"), std::string::npos)
-      << server->errors();
 }
 
 }  // namespace

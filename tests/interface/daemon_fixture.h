@@ -8,11 +8,8 @@
 #define TALVO_TESTS_INTERFACE_DAEMON_FIXTURE_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -26,17 +23,14 @@
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
 #include "interface/daemon_operations.h"
-#include "runtime/config/config_chain.h"
-#include "runtime/config/runtime_config.h"
 #include "runtime/protocol/xdr_codec.h"
 #include "support/config_support.h"
+#include "support/temp_dir.h"
 
 namespace talvo::interface {
 
 using protocol::Value;
 using Strings = std::vector<std::string>;
-
-using talvo::testing::MapConfigHandler;
 
 // Name-service answers chosen by the test.
 class FakeLookups : public HostLookups {
@@ -72,23 +66,9 @@ inline std::string detailOf(const Status& st) {
 class DaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "daemonXXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    base_ = pattern;
-    root_ = base_ + "/rep";
+    root_ = dir_.file("rep");
     std::filesystem::create_directory(root_);
-    chain_.add(
-        "map",
-        std::make_unique<MapConfigHandler>(
-            std::map<std::string, std::string>{{"QV_DAEMON_PORT", "7591"}}));
-    config_ = std::make_unique<RuntimeConfig>(chain_);
-    lookups_ = std::make_shared<FakeLookups>();
     peer_.user_name = "alice";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(base_, ignored);
   }
 
   // Makes the daemon (protected mode as given, running as `user`).
@@ -96,7 +76,7 @@ class DaemonTest : public ::testing::Test {
     DaemonOptions o;
     o.protected_mode = protected_mode;
     o.daemon_user = std::move(user);
-    o.config = config_.get();
+    o.config = config_;
     o.out = &out_;
     o.err = &err_;
     o.lookups = lookups_;
@@ -158,17 +138,14 @@ class DaemonTest : public ::testing::Test {
   }
 
   std::string recordFile(const std::string& name) const {
-    std::ifstream in(daemon_->repository().recordPath(name), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return talvo::testing::readFile(daemon_->repository().recordPath(name));
   }
 
-  std::string base_;
+  talvo::testing::TempDir dir_;
   std::string root_;
-  ConfigChain chain_;
-  std::unique_ptr<RuntimeConfig> config_;
-  std::shared_ptr<FakeLookups> lookups_;
+  talvo::testing::TestConfig config_store_{{{"QV_DAEMON_PORT", "7591"}}};
+  RuntimeConfig* config_ = &config_store_.get();
+  std::shared_ptr<FakeLookups> lookups_ = std::make_shared<FakeLookups>();
   std::ostringstream out_;
   std::ostringstream err_;
   std::unique_ptr<Daemon> daemon_;

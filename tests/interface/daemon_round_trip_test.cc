@@ -232,8 +232,8 @@ TEST_F(RoundTripTest, RepositoryFailuresReachTheCallerAndLeaveOutsAlone) {
   EXPECT_FALSE(exists("x"));
 
   // A record that does not parse exists but cannot be read.
-  std::ofstream(daemon_->repository().recordPath("bank"), std::ios::trunc)
-      << "garbage\n";
+  talvo::testing::writeFile(daemon_->repository().recordPath("bank"),
+                            "garbage\n");
   EXPECT_TRUE(exists("bank"));
   EXPECT_EQ(nameOf(c.getServer("bank", &s)), "INTERNAL");
 }

@@ -4,12 +4,8 @@
 #ifndef TALVO_TESTS_TOOLS_TALVOCTL_LOOPBACK_DAEMON_H_
 #define TALVO_TESTS_TOOLS_TALVOCTL_LOOPBACK_DAEMON_H_
 
-#include <stdlib.h>
-
 #include <atomic>
-#include <chrono>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -23,10 +19,9 @@
 #include "interface/daemon.h"
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
-#include "runtime/config/config_chain.h"
-#include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
 #include "support/config_support.h"
+#include "support/temp_dir.h"
 #include "support/transport_context.h"
 
 namespace talvo::testing {
@@ -60,12 +55,9 @@ class FakeActivationRuntime : public ActivationRuntime {
 class PingServer {
  public:
   PingServer(const std::string& port, const std::string& marker) {
-    chain_.add("map", std::make_unique<MapConfigHandler>(
-                          std::map<std::string, std::string>{}));
-    config_ = std::make_unique<RuntimeConfig>(chain_);
     OrbOptions o;
     o.context = &context_;
-    o.config = config_.get();
+    o.config = &config_.get();
     orb_ = std::make_unique<Orb>(o);
     orb_->serve(marker, std::make_shared<protocol::Interface>("Sample"));
     if (orb_->listen(port) != nullptr) throw std::runtime_error("listen");
@@ -79,8 +71,7 @@ class PingServer {
   }
 
  private:
-  ConfigChain chain_;
-  std::unique_ptr<RuntimeConfig> config_;
+  TestConfig config_;
   QuietContext context_;
   std::unique_ptr<Orb> orb_;
   std::atomic<bool> stop_{false};
@@ -90,39 +81,30 @@ class PingServer {
 class LoopbackDaemon {
  public:
   // With `activation`, the binding and activation operations run over an
-  // activator on FakeActivationRuntime and a one-port allocator at
-  // `port_base`.
-  explicit LoopbackDaemon(bool activation = false,
-                          std::uint16_t port_base = 0) {
-    std::string tmpl =
-        (std::filesystem::temp_directory_path() / "talvo_stubs_XXXXXX")
-            .string();
-    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    base_ = tmpl;
-    std::filesystem::create_directory(base_ + "/rep");
-    chain_.add(
-        "map",
-        std::make_unique<MapConfigHandler>(
-            std::map<std::string, std::string>{{"QV_DAEMON_PORT", "7591"}}));
-    config_ = std::make_unique<RuntimeConfig>(chain_);
+  // activator on FakeActivationRuntime and an allocator of `port_range`
+  // ports from `port_base`.
+  explicit LoopbackDaemon(bool activation = false, std::uint16_t port_base = 0,
+                          int port_range = 1) {
+    std::filesystem::create_directory(base() + "/rep");
     interface::DaemonOptions o;
-    o.config = config_.get();
+    o.config = &config_.get();
     o.out = &out_;
     o.err = &err_;
     if (activation) {
       activator_ = std::make_unique<PosixActivator>(runtime_);
       const std::string base = std::to_string(port_base);
-      ports_ = std::make_unique<PortAllocator>(base.c_str(), "1");
+      const std::string range = std::to_string(port_range);
+      ports_ = std::make_unique<PortAllocator>(base.c_str(), range.c_str());
       o.activator = activator_.get();
       o.ports = ports_.get();
     }
-    const std::string root = base_ + "/rep";
+    const std::string root = base() + "/rep";
     if (interface::Daemon::create(root.c_str(), o, &daemon_) != nullptr) {
       throw std::runtime_error("daemon");
     }
     OrbOptions so;
     so.context = &context_;
-    so.config = config_.get();
+    so.config = &config_.get();
     orb_ = std::make_unique<Orb>(so);
     orb_->serve("", interface::makeDaemonInterface(*daemon_));
     orb_->dispatcher().filters().add(
@@ -139,15 +121,13 @@ class LoopbackDaemon {
     thread_.join();
     orb_.reset();
     daemon_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(base_, ignored);
   }
   LoopbackDaemon(const LoopbackDaemon&) = delete;
   LoopbackDaemon& operator=(const LoopbackDaemon&) = delete;
 
   std::uint16_t port() const { return port_; }
   // The folder of the test (the repository is its "rep").
-  const std::string& base() const { return base_; }
+  const std::string& base() const { return dir_.path(); }
   FakeActivationRuntime& runtime() { return runtime_; }
   // The daemon object at the loopback port.
   Target target() const {
@@ -160,9 +140,8 @@ class LoopbackDaemon {
   }
 
  private:
-  std::string base_;
-  ConfigChain chain_;
-  std::unique_ptr<RuntimeConfig> config_;
+  TempDir dir_;
+  TestConfig config_{{{"QV_DAEMON_PORT", "7591"}}};
   std::ostringstream out_, err_;
   QuietContext context_;
   FakeActivationRuntime runtime_;

@@ -1,15 +1,12 @@
 // Runs the built talvoctl with a clean environment, a temporary registry
 // file and a temporary configuration file.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <sstream>
 
-#include "../../platform/settings/temp_dir.h"
 #include "run_talvoctl.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -54,7 +51,7 @@ class TalvoctlTest : public ::testing::Test {
   std::map<std::string, std::string> env_;
 };
 
-// --- round trips ---------------------------------------------------------
+// --- round trips and boundaries -------------------------------------------
 
 TEST_F(TalvoctlTest, ConfigShowsValuesAndSources) {
   env_["QV_LOCAL_DOMAIN"] = "talvo.test";
