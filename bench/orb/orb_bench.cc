@@ -301,8 +301,8 @@ void BM_OrbIdleCpuTenSeconds(benchmark::State& state) {
     OrbClient a, b;
     Channel* ca = nullptr;
     Channel* cb = nullptr;
-    a.orb.connect("127.0.0.1", std::to_string(port), &ca);
-    b.orb.connect("127.0.0.1", std::to_string(port), &cb);
+    a.orb.channelTo("127.0.0.1", std::to_string(port), &ca);
+    b.orb.channelTo("127.0.0.1", std::to_string(port), &cb);
     bound = true;
     while (bound) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   });
