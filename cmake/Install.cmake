@@ -119,7 +119,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/etc/packaging/copyright ${changelog}
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME talvo)
 set(CPACK_PACKAGE_VERSION 2.3c)
-set(CPACK_PACKAGE_CONTACT "Talvo maintainers <talvo@localhost>")
+set(CPACK_PACKAGE_CONTACT "Talvo maintainers <maintainers@talvo.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "activation daemon of the Talvo CORBA object request broker")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -130,7 +130,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd, init-system-helpers")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/etc/packaging/conffiles
     ${CMAKE_SOURCE_DIR}/etc/packaging/postinst
