@@ -35,9 +35,19 @@ endfunction()
 
 # talvo_test(NAME SOURCES ... LIBS ...): one GoogleTest program, registered
 # with CTest.
+# Every test program reuses one precompiled GoogleTest header.
 function(talvo_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARGET talvo_gtest_pch)
+    set(source ${CMAKE_BINARY_DIR}/empty/talvo_gtest_pch.cc)
+    file(CONFIGURE OUTPUT ${source}
+         CONTENT "// Owner of the tests' precompiled header.\n" @ONLY)
+    add_library(talvo_gtest_pch OBJECT ${source})
+    target_link_libraries(talvo_gtest_pch PRIVATE GTest::gtest)
+    target_precompile_headers(talvo_gtest_pch PRIVATE <gtest/gtest.h>)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
+  target_precompile_headers(${name} REUSE_FROM talvo_gtest_pch)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "TALVO_TEST_BIN=${CMAKE_BINARY_DIR}")

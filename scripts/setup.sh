@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsystemd-dev
   clang libclang-rt-14-dev
-  ccache scdoc
+  ccache lld scdoc
 )
 
 missing=()

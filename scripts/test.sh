@@ -11,7 +11,8 @@
 #                                     names match REGEX (default: all); no
 #                                     sanitizer pass, no fuzzing
 #
-# TALVO_FUZZ_SECONDS sets the time per fuzz target (default 20).
+# TALVO_FUZZ_SECONDS sets the time per fuzz target (default 10); two
+# targets run at a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=build-config.sh
@@ -29,8 +30,9 @@ fi
 
 scripts/setup.sh
 
+root=$PWD
 jobs=$(nproc)
-fuzz_seconds=${TALVO_FUZZ_SECONDS:-20}
+fuzz_seconds=${TALVO_FUZZ_SECONDS:-10}
 started=$SECONDS
 
 if [ "$quick" = yes ]; then
@@ -54,25 +56,44 @@ ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
 
+# One fuzz target for fuzz_seconds from a copy of its seeds, in a folder of
+# its own; its log is shown only when it fails.
+fuzz_one() {
+  local target=$1 seeds=$2 work status=0
+  work=$(mktemp -d)
+  mkdir "$work/corpus"
+  if [ -n "$seeds" ] && [ -d "$seeds" ]; then cp -r "$seeds"/. "$work/corpus"/; fi
+  (cd "$work" && "$root/build/fuzz/fuzz/$target" \
+    -max_total_time="$fuzz_seconds" corpus >log 2>&1) || status=$?
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$work/log"
+    echo "fuzz target $target failed"
+  else
+    echo "-- $target: $(grep -E '^Done|runs in' "$work/log" | tail -n 1)"
+  fi
+  rm -rf "$work"
+  return "$status"
+}
+
 if command -v clang++ >/dev/null; then
-  echo "== fuzz targets, ${fuzz_seconds}s each"
+  echo "== fuzz targets, ${fuzz_seconds}s each, two at a time"
   talvo_configure fuzz
   cmake --build build/fuzz -j "$jobs" --target talvo_fuzz_all
+  failed=0
+  running=0
   while read -r target seeds; do
     [ -n "$target" ] || continue
-    work=$(mktemp -d)
-    mkdir "$work/corpus"
-    if [ -n "${seeds:-}" ] && [ -d "$seeds" ]; then cp -r "$seeds"/. "$work/corpus"/; fi
-    echo "-- $target"
-    if ! (cd "$work" && "$OLDPWD/build/fuzz/fuzz/$target" \
-        -max_total_time="$fuzz_seconds" corpus >log 2>&1); then
-      tail -n 60 "$work/log"
-      rm -rf "$work"
-      echo "fuzz target $target failed"
-      exit 1
+    if [ "$running" -ge 2 ]; then
+      wait -n || failed=1
+      running=$((running - 1))
     fi
-    grep -E '^Done|runs in' "$work/log" | tail -n 1 || true
-    rm -rf "$work"
+    fuzz_one "$target" "${seeds:-}" &
+    running=$((running + 1))
   done < build/fuzz/fuzz_targets.txt
+  while [ "$running" -gt 0 ]; do
+    wait -n || failed=1
+    running=$((running - 1))
+  done
+  [ "$failed" = 0 ] || exit 1
 fi
 echo "== all tests passed in $((SECONDS - started)) s"
