@@ -147,12 +147,6 @@ TEST_F(TalvoctlUsageTest, RefusedCommandLinesSayWhatToDo) {
   Result help = run({"help", "kill"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("MARKER"), std::string::npos) << help.out;
-
-  Result explain = run({"explain", "99999"});
-  EXPECT_EQ(explain.status, 1);
-  EXPECT_NE(explain.err.find("99999 is not a minor code of the catalogue"),
-            std::string::npos)
-      << explain.err;
 }
 
 // ---- No daemon: named at once, with the variable or port to fix ---------
