@@ -56,14 +56,24 @@ DaemonHost::~DaemonHost() {
 
 void DaemonHost::setUpLog() {
   SettingsValues values = readDaemonKey();
-  if (!isYes(settingValue(values, "log"))) return;
-  std::string name = settingValue(values, "logfile");
-  if (name.empty()) name = kDefaultLogFile;
+  const bool log = isYes(settingValue(values, "log"));
+  if (!log && primary_output_ == nullptr) return;
   removeLog();
-  log_file_ = std::make_unique<DaemonLogFile>(name);
+  if (log) {
+    std::string name = settingValue(values, "logfile");
+    if (name.empty()) name = default_files_.log_file;
+    log_file_ = std::make_unique<DaemonLogFile>(name);
+  }
+  // talvod: the log file alone; a window: its pane, then the log file.
+  OutputTarget* primary = log_file_.get();
+  OutputTarget* secondary = nullptr;
+  if (primary_output_ != nullptr) {
+    primary = primary_output_;
+    secondary = log_file_.get();
+  }
   if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
     chain->add(kDaemonOutputName,
-               std::make_unique<DaemonOutput>(log_file_.get(), nullptr));
+               std::make_unique<DaemonOutput>(primary, secondary));
     output_active_ = true;
   }
 }
@@ -82,12 +92,13 @@ void DaemonHost::removeLog() {
 std::optional<StartupFailure> DaemonHost::start() {
   setUpLog();
   core_.reset();
-  settings_ = parseDaemonSettings(readDaemonKey());
+  settings_ = parseDaemonSettings(readDaemonKey(), default_files_);
 
   DaemonOptions options;
   options.unregistered_persistent_servers = settings_.ups;
   options.reap_time = settings_.reap_time;
   options.protected_mode = settings_.protected_mode;
+  options.locator_wait_ms = settings_.locator_wait_ms;
   if (settings_.interop) {
     options.interop = true;
     options.interop_file = settings_.interop_file;
@@ -164,11 +175,11 @@ void DaemonHost::runOnce(std::optional<std::chrono::milliseconds> max_wait) {
   } catch (const CORBA::SystemException& e) {
     failure = e.cloneSystem();
   }
-  if (failure) printStatus(std::move(failure));
-  afterEvents();
+  afterEvents(std::move(failure));
 }
 
-void DaemonHost::afterEvents() {
+void DaemonHost::afterEvents(Status failure) {
+  if (failure) printStatus(std::move(failure));
   // Ended server processes are reaped (their end stays known to the
   // activator's liveness test).
   if (reap_due_ || !children_watched_) {

@@ -39,6 +39,9 @@ struct DaemonSettings {
   // From Priority: the longest a wait may last when the loop must look
   // for a stop or ended children itself (see DaemonHost).
   std::uint32_t delay_ms = 500;
+  // LocatorWait: how long, in milliseconds, a lookUp passed on to another
+  // daemon waits for its answer (a value below 1 keeps the default).
+  std::int32_t locator_wait_ms = 5000;
 };
 
 // The value `name` (lower case) of `values`, empty when missing.
@@ -56,9 +59,16 @@ std::int32_t atoiValue(std::string_view text);
 // gives 0, any other number 300.
 std::uint32_t priorityDelay(std::int32_t priority);
 
+// The files a program uses when `Log` or `Interop` is on and names none.
+struct DefaultFiles {
+  std::string log_file = kDefaultLogFile;
+  std::string interop_file = kDefaultInteropFile;
+};
+
 // The settings from the values of the key (every default when the key
 // could not be opened).
-DaemonSettings parseDaemonSettings(const SettingsValues& values);
+DaemonSettings parseDaemonSettings(const SettingsValues& values,
+                                   const DefaultFiles& defaults = {});
 
 // Opens the settings key and reads it.
 SettingsValues readDaemonKey();
