@@ -47,7 +47,11 @@ function(talvo_test name)
     target_precompile_headers(talvo_gtest_pch PRIVATE <gtest/gtest.h>)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_precompile_headers(${name} REUSE_FROM talvo_gtest_pch)
+  # Qt's targets compile position-independent code, which the shared
+  # header was not made for.
+  if(NOT ARG_LIBS MATCHES "Qt6::")
+    target_precompile_headers(${name} REUSE_FROM talvo_gtest_pch)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "TALVO_TEST_BIN=${CMAKE_BINARY_DIR}")
