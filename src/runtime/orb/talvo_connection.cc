@@ -33,7 +33,7 @@ void Orb::onData(Channel& channel, ByteView bytes) {
       return;
     }
     if (session->info.protocol == protocol::ProtocolKind::kIiop) {
-      iiop_->onMessage(channel, message);
+      if (iiop_ != nullptr) iiop_->onMessage(channel, message);
     } else {
       receiveTalvo(channel, *session, message);
     }
