@@ -1,8 +1,8 @@
 #include "daemon/daemon_settings.h"
 
 #include <cctype>
-#include <limits>
 
+#include "activation/launch_table.h"
 #include "platform/settings_store.h"
 
 namespace talvo::daemon {
@@ -14,31 +14,6 @@ std::string settingValue(const SettingsValues& values, const char* name) {
 }
 
 bool isYes(const std::string& value) { return value == "yes"; }
-
-std::int32_t atoiValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::int64_t value = 0;
-  const std::int64_t limit =
-      static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) value = limit;
-    ++i;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    value = std::numeric_limits<std::int32_t>::max();
-  }
-  return static_cast<std::int32_t>(value);
-}
 
 std::uint32_t priorityDelay(std::int32_t priority) {
   switch (priority) {
@@ -62,9 +37,9 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values) {
   if (s.log && s.log_file.empty()) s.log_file = kDefaultLogFile;
 
   std::string reap = settingValue(values, "reaptime");
-  if (!reap.empty()) s.reap_time = atoiValue(reap);
+  if (!reap.empty()) s.reap_time = leadingInteger(reap);
   std::string trace = settingValue(values, "tracelevel");
-  if (!trace.empty()) s.trace_level = atoiValue(trace);
+  if (!trace.empty()) s.trace_level = leadingInteger(trace);
 
   s.ups = isYes(settingValue(values, "ups"));
   s.protected_mode = isYes(settingValue(values, "protected"));
@@ -75,7 +50,7 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values) {
   }
   s.checkpoint = isYes(settingValue(values, "checkpoint"));
   s.checkpoint_file = settingValue(values, "checkpointfile");
-  s.delay_ms = priorityDelay(atoiValue(settingValue(values, "priority")));
+  s.delay_ms = priorityDelay(leadingInteger(settingValue(values, "priority")));
   return s;
 }
 

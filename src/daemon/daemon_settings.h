@@ -47,11 +47,6 @@ std::string settingValue(const SettingsValues& values, const char* name);
 // A flag is on only when its value is exactly "yes".
 bool isYes(const std::string& value);
 
-// The integer of `text` in the manner of atoi: leading blanks and a sign,
-// then digits; trailing characters ignored; no digits gives 0. Values out
-// of range saturate instead of overflowing.
-std::int32_t atoiValue(std::string_view text);
-
 // The delay of a Priority: 0 gives 500 ms, 1 gives 300, 2 gives 100, 3
 // gives 0, any other number 300.
 std::uint32_t priorityDelay(std::int32_t priority);

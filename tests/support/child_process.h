@@ -84,8 +84,21 @@ class ChildProcess {
   int end_signal_;
 };
 
+// What a program run to its end gave: the exit code (-1 when it did not
+// exit normally in time), standard output and error.
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+// Runs `program` with `options` until it ends (at most `timeout`); the
+// output goes to a temporary folder unless `options` names one.
+RunResult runToEnd(const std::string& program, ChildOptions options,
+                   std::chrono::milliseconds timeout = kPatience);
+
 // The ids of this process's children, zombies included.
 std::vector<pid_t> childProcesses();
+// The children of `parent` (of all its threads), zombies included.
+std::vector<pid_t> childrenOf(pid_t parent);
 // Kills every child of this process and reaps it; returns how many.
 int endChildProcesses();
 // True when no process (not even a zombie) with this id exists.
