@@ -32,7 +32,6 @@ class DaemonCommandsTest : public ::testing::Test {
     daemon_.dir().write(
         "errors",
         "catalogue for the test\n"
-        "10200\tNo implementation available\n"
         "10240\tOperation refused\n"
         "10241\tThere is no server %s in the implementation repository.\n"
         "10620\tNo configuration value\n"
@@ -176,17 +175,6 @@ TEST_F(DaemonCommandsTest, ExceptionsArePrintedAndExitOne) {
             "10241-- Operation refused\n"
             "  - There is no server ghost in the implementation repository.\n"
             "  [Completion status : COMPLETED_NO]\n");
-
-  // Operations still waiting for their subsystem: the printed form.
-  for (const char* cmd : {"lookup svc", "list-hosts g --group --json"}) {
-    Result pending = run(cmd);
-    EXPECT_EQ(pending.status, 1) << cmd;
-    EXPECT_NE(pending.err.find("CORBA::NO_IMPLEMENT\n10200-- No implementation "
-                               "available\n"),
-              std::string::npos)
-        << cmd << "\n"
-        << pending.err;
-  }
   EXPECT_EQ(run("bind ghost").status, 1);
 }
 
