@@ -28,16 +28,16 @@ namespace talvo::testing {
 std::string builtProgram(const std::string& relative);
 
 struct ChildOptions {
-  std::vector<std::string> args;
+  std::vector<std::string> args = {};
   // Applied over the test's own environment (or over PATH alone when
   // `inherit_env` is false); an empty value removes the variable.
-  std::map<std::string, std::string> env;
+  std::map<std::string, std::string> env = {};
   bool inherit_env = true;
   // Where the standard output and error files go ("stdout", "stderr" and a
   // number when several children share the folder); empty: /dev/null.
-  std::string output_dir;
+  std::string output_dir = {};
   // Signals blocked in the child when it starts.
-  std::vector<int> blocked_signals;
+  std::vector<int> blocked_signals = {};
   // The signal the destructor ends a still running child with. Any other
   // signal than SIGKILL is followed by SIGKILL when the child has not
   // ended within five seconds.

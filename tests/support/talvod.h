@@ -54,8 +54,8 @@ class Talvod : public ChildProcess {
 
 // What a DaemonUnderTest starts with.
 struct DaemonSetup {
-  std::string settings;                    // lines of the daemon's key
-  std::map<std::string, std::string> env;  // as Talvod's `extra`
+  std::string settings = {};                    // lines of the daemon's key
+  std::map<std::string, std::string> env = {};  // as Talvod's `extra`
   std::vector<std::string> args = {"-f"};
   std::string program = talvodPath();
 };
