@@ -5,25 +5,24 @@
 #   cmake --build <build> --target package the .deb (scripts/package.sh)
 #
 # Configuration goes to /etc/talvo whatever the prefix (the programs look
-# there), the unit to the systemd unit folder of the prefix. Manual pages
-# are turned into roff by scdoc and completion is written by talvoctl
-# itself; both are built with the programs (target talvo_docs).
+# there), the unit to the systemd unit folder of the prefix. The package is
+# made for /usr whatever the build's prefix (a Debian package has nothing
+# under /usr/local). Manual pages are turned into roff by scdoc and
+# completion is written by talvoctl itself; both are built with the
+# programs (target talvo_docs).
 include(GNUInstallDirs)
 
 # Installing and packing take what is built; they do not build the tests.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(TALVO_SYSCONF_DIR /etc/talvo)
+# Where `cmake --install` puts the unit for this build's prefix; the package
+# is always made for /usr (see TalvoInstallUnit.cmake).
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(TALVO_UNIT_DIR /lib/systemd/system)
 else()
   set(TALVO_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
 endif()
-set(TALVOD_INSTALLED ${CMAKE_INSTALL_FULL_SBINDIR}/talvod)
-
-# The unit, as `talvod -i` writes it for the installed program.
-configure_file(${CMAKE_SOURCE_DIR}/etc/talvo-daemon.service.in
-               ${CMAKE_BINARY_DIR}/etc/talvo-daemon.service @ONLY)
 
 # ---- Manual pages --------------------------------------------------------
 find_program(TALVO_SCDOC scdoc)
@@ -82,16 +81,19 @@ endif()
 install(FILES ${CMAKE_SOURCE_DIR}/etc/Talvo.cfg ${CMAKE_SOURCE_DIR}/etc/registry
               ${CMAKE_SOURCE_DIR}/etc/Talvo.err
         DESTINATION ${TALVO_SYSCONF_DIR})
-install(FILES ${CMAKE_BINARY_DIR}/etc/talvo-daemon.service
-        DESTINATION ${TALVO_UNIT_DIR})
-# Installed, the daemon runs as the system user talvo, made by sysusers.d;
-# tmpfiles.d makes its state and log folders.
-install(FILES ${CMAKE_SOURCE_DIR}/etc/packaging/talvo-user.conf
-        DESTINATION ${TALVO_UNIT_DIR}/talvo-daemon.service.d)
+# The unit names the installed program, so it is written when installing,
+# for the prefix installed to. Installed, the daemon runs as the system user
+# talvo (its drop-in), made by sysusers.d; tmpfiles.d makes its state and
+# log folders.
+install(CODE "
+  set(TALVO_SOURCE_DIR \"${CMAKE_SOURCE_DIR}\")
+  set(TALVO_BINARY_DIR \"${CMAKE_BINARY_DIR}\")
+  set(TALVO_SBINDIR \"${CMAKE_INSTALL_SBINDIR}\")
+  include(\"${CMAKE_SOURCE_DIR}/cmake/TalvoInstallUnit.cmake\")")
 install(FILES ${CMAKE_SOURCE_DIR}/etc/packaging/sysusers.conf
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d RENAME talvo.conf)
+        DESTINATION lib/sysusers.d RENAME talvo.conf)
 install(FILES ${CMAKE_SOURCE_DIR}/etc/packaging/tmpfiles.conf
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d RENAME talvo.conf)
+        DESTINATION lib/tmpfiles.d RENAME talvo.conf)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/idl)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/idl/
@@ -119,7 +121,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/etc/packaging/copyright ${changelog}
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME talvo)
 set(CPACK_PACKAGE_VERSION 2.3c)
-set(CPACK_PACKAGE_CONTACT "Talvo maintainers <talvo@localhost>")
+set(CPACK_PACKAGE_CONTACT "Talvo maintainers <maintainers@talvo.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "activation daemon of the Talvo CORBA object request broker")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -140,6 +142,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The configuration files under /etc are conffiles; absolute destinations
 # need the staging folder.
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# A Debian package lives under /usr, whatever prefix this build installs to.
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

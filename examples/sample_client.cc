@@ -1,6 +1,8 @@
 // talvo_sample_client: calls the sample server's Greeter object at a host
 // and port (the port a binding request answered, or the one the server
-// printed) and prints what it answered.
+// printed) and prints what it answered. It tries to connect once, so that
+// a server that is not there is reported at once, unless QV_CONNECT_ATTEMPTS
+// asks for more attempts.
 //
 //   talvo_sample_client --port 7600 --marker hello Ada
 //   talvo_sample_client --port 7600 --marker hello --ping
@@ -11,8 +13,11 @@
 #include <string>
 
 #include "greeter.h"
+#include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/orb.h"
+#include "runtime/transport/socket_failure.h"
+#include "runtime/transport/transport_context.h"
 
 namespace {
 
@@ -30,16 +35,53 @@ struct Options {
   std::string name = "world";
 };
 
-int fail(const std::string& what, const CORBA::SystemException& e) {
-  std::cerr << "talvo_sample_client: " << what << " failed: " << ex::describe(e)
-            << std::endl;
+// The process's context, but one connection attempt unless
+// QV_CONNECT_ATTEMPTS is set.
+class OneAttempt : public talvo::TransportContext {
+ public:
+  int diagnosticsLevel() override { return process().diagnosticsLevel(); }
+  void trace(std::string_view text, bool prefixed) override {
+    process().trace(text, prefixed);
+  }
+  std::optional<std::string> connectAttempts() override {
+    std::string configured;  // unset: no default of the run time's
+    if (talvo::runtimeConfig().chain().GetValue("QV_CONNECT_ATTEMPTS",
+                                                configured) &&
+        !configured.empty()) {
+      return configured;
+    }
+    return "1";
+  }
+  std::optional<std::string> maxMessageSize() override {
+    return process().maxMessageSize();
+  }
+
+ private:
+  static TransportContext& process() { return TransportContext::process(); }
+};
+
+int fail(const Options& o, const std::string& what,
+         const CORBA::SystemException& e) {
+  std::cerr << "talvo_sample_client: " << what << " at " << o.host << ":"
+            << o.port << " failed: " << ex::describe(e);
+  const bool unreachable =
+      e.minor() == talvo::kMinorRefused || e.minor() == talvo::kMinorNoHost ||
+      e.minor() == talvo::kMinorTimeout || e.minor() == talvo::kMinorConnect;
+  if (dynamic_cast<const CORBA::COMM_FAILURE*>(&e) && unreachable) {
+    std::cerr << ". Is the server running there? QV_CONNECT_ATTEMPTS=N "
+                 "keeps trying";
+  }
+  std::cerr << std::endl;
   return 1;
 }
 
 int run(const Options& o) {
   // The run time's connection trace lines only with --verbose.
   talvo::runtimeConfig().setDiagnosticsLevel(o.verbose ? 1 : 0);
-  talvo::Orb orb;
+  OneAttempt context;
+  talvo::OrbOptions options;
+  options.context = &context;
+  talvo::Orb orb(options);
   talvo::Target target;
   target.host = o.host;
   target.port = o.port;
@@ -48,7 +90,7 @@ int run(const Options& o) {
   if (o.ping) {
     talvo::Target object = target;
     object.ref = talvo::protocol::ObjectRef(o.host, o.server, o.marker);
-    if (Status st = orb.ping(object)) return fail("_QV_PING", *st);
+    if (Status st = orb.ping(object)) return fail(o, "_QV_PING", *st);
     std::cout << "object '" << o.marker << "' at " << o.host << ":" << o.port
               << " answers _QV_PING" << std::endl;
     return 0;
@@ -56,7 +98,7 @@ int run(const Options& o) {
   talvo::CallReply reply;
   if (o.environment) {
     if (Status st = orb.call(target, ex::kEnvironmentSignature, {}, reply)) {
-      return fail("environment", *st);
+      return fail(o, "environment", *st);
     }
     for (const auto& line : reply.result.as<talvo::protocol::Value::List>()) {
       std::cout << line.text() << "\n";
@@ -66,7 +108,7 @@ int run(const Options& o) {
   }
   if (Status st = orb.call(target, ex::kGreetSignature,
                            {talvo::protocol::Value::ofString(o.name)}, reply)) {
-    return fail("greet", *st);
+    return fail(o, "greet", *st);
   }
   std::cout << reply.result.text() << std::endl;
   return 0;

@@ -158,5 +158,23 @@ TEST_F(SampleServerTest, StartFailuresEndTheServerWithAMessage) {
   }
 }
 
+// One connection attempt unless QV_CONNECT_ATTEMPTS asks for more: a server
+// that is not there is named at once.
+TEST_F(SampleServerTest, ClientNamesAnAbsentServerAtOnce) {
+  talvo::testing::LoopbackListener held(/*listen=*/false);
+  const std::string port = std::to_string(held.port());
+  const auto start = std::chrono::steady_clock::now();
+  ChildProcess client(dir.path(), builtProgram("examples/talvo_sample_client"),
+                      {"--port", port}, isolatedEnvironment(dir.path()));
+  auto status = client.wait(std::chrono::seconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  ASSERT_TRUE(status && WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 1);
+  EXPECT_NE(client.errors().find("greet at 127.0.0.1:" + port +
+                                 " failed: COMM_FAILURE minor 10085"),
+            std::string::npos)
+      << client.errors();
+}
+
 }  // namespace
 }  // namespace talvo::examples::testing

@@ -19,6 +19,22 @@ namespace {
 constexpr char kDaemonKey[] =
     "SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon";
 
+// Whether the daemon keeps a checkpoint file (settings Checkpoint and
+// CheckPointFile of its key), so that a restart takes its servers over.
+struct Checkpointing {
+  bool on = false;
+  std::string file;  // empty: none configured
+};
+
+Checkpointing checkpointing() {
+  auto daemon =
+      platform::SettingsKey::open(kDaemonKey, platform::settingsStorePath());
+  auto setting = [&](const char* name) {
+    return daemon ? daemon->value(name).value_or("") : std::string();
+  };
+  return {setting("Checkpoint") == "yes", setting("CheckPointFile")};
+}
+
 void printConfiguration(std::ostream& out) {
   const ConfigChain& chain = runtimeConfig().chain();
   std::vector<ConfigReportRow> rows = describeConfiguration(chain);
@@ -66,25 +82,20 @@ void printConfiguration(std::ostream& out) {
   }
   out << '\n';
 
-  // Whether the daemon keeps a checkpoint file (settings Checkpoint and
-  // CheckPointFile of its key), so that a restart takes its servers over.
-  auto daemon = platform::SettingsKey::open(kDaemonKey, registry);
-  auto setting = [&](const char* name) {
-    return daemon ? daemon->value(name).value_or("") : std::string();
-  };
-  const std::string file = setting("CheckPointFile");
+  const Checkpointing cp = checkpointing();
   out << "Checkpointing: ";
-  if (setting("Checkpoint") != "yes") {
+  if (!cp.on) {
     out << "off";
-  } else if (file.empty()) {
+  } else if (cp.file.empty()) {
     out << "on, but no CheckPointFile (the daemon will not start)";
   } else {
-    out << "on, file " << file;
+    out << "on, file " << cp.file;
   }
   out << '\n';
 }
 
-// The same as JSON: the variables (value null when unset) and the files.
+// The same as JSON: the variables (value null when unset), the files and
+// checkpointing (file null when none is configured).
 void printConfigurationJson() {
   const ConfigChain& chain = runtimeConfig().chain();
   nlohmann::json variables = nlohmann::json::array();
@@ -103,6 +114,10 @@ void printConfigurationJson() {
         {"active", file->isActive()},
         {"readable", platform::isReadableFile(file->path())}};
   }
+  const Checkpointing cp = checkpointing();
+  out["checkpoint"] = {{"enabled", cp.on},
+                       {"file", cp.file.empty() ? nlohmann::json(nullptr)
+                                                : nlohmann::json(cp.file)}};
   printJson(out);
 }
 

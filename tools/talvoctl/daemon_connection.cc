@@ -6,6 +6,7 @@
 
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/except/catalogue.h"
 #include "runtime/protocol/dispatcher.h"
 #include "runtime/protocol/object_ref.h"
 #include "runtime/transport/socket_failure.h"
@@ -57,6 +58,20 @@ const char* connectionProblem(std::uint32_t minor) {
     default:
       return nullptr;
   }
+}
+
+// The exception's printed form after the command's own message. Without a
+// catalogue that form says only "No error file specified": then nothing
+// more is said when the message has `described` the failure, else the
+// minor code is given.
+void printDetail(const Status& st, bool described) {
+  if (processCatalogue().load()) {
+    st->print(std::cerr);
+  } else if (!described) {
+    std::cerr << "(minor code " << st->minor()
+              << "; set QV_ERRORS to the error catalogue for its text)\n";
+  }
+  std::cerr.flush();
 }
 
 // The run time's trace lines go to standard error, so that standard output
@@ -175,7 +190,8 @@ void check(std::string_view operation, Status st) {
                  "store), or give --port PORT\n";
     throw CLI::RuntimeError(kFailureExit);
   }
-  if (const char* problem = comm ? connectionProblem(st->minor()) : nullptr) {
+  const char* problem = comm ? connectionProblem(st->minor()) : nullptr;
+  if (problem) {
     std::cerr << "cannot reach the daemon at " << daemonEndpointText() << ": "
               << problem
               << ". Is talvod running there? --host and --port choose "
@@ -185,16 +201,14 @@ void check(std::string_view operation, Status st) {
     if (e.verbose) std::cerr << " (operation " << operation << ")";
     std::cerr << "\n";
   }
-  st->print(std::cerr);
-  std::cerr.flush();
+  printDetail(st, problem != nullptr);
   throw CLI::RuntimeError(kFailureExit);
 }
 
 void failWithStatus(const std::string& message, Status st) {
   std::cerr << "talvoctl " << endpoint().command << ": " << message
             << " (CORBA::" << st->bareName() << ")\n";
-  st->print(std::cerr);
-  std::cerr.flush();
+  printDetail(st, false);
   throw CLI::RuntimeError(kFailureExit);
 }
 

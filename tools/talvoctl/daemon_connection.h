@@ -8,7 +8,8 @@
 // starts the run time, opens a client to the daemon and runs the command's
 // body with it. A failure is printed to standard error in the user's words,
 // naming the command (and, for a connection, the host and port tried),
-// then the exception in its printed form with the catalogue's texts; the
+// then the exception in its printed form with the catalogue's texts (with
+// no catalogue: the minor code, or nothing after a connection failure); the
 // command ends with exit status 1 (CLI::RuntimeError).
 //
 // Threading: one thread; the endpoint and command name are process-wide.

@@ -119,6 +119,28 @@ TEST_F(TalvoctlUsageTest, MissingDaemonIsNamedAtOnce) {
             std::string::npos)
       << refused.err;
   EXPECT_EQ(refused.err.find("getServer"), std::string::npos);
+
+  // Without an error catalogue the message stands alone.
+  env_.erase("QV_ERRORS");
+  refused = run({"show", "foo"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "talvoctl show: cannot reach the daemon at 127.0.0.1:" +
+                std::to_string(held.port()) +
+                ": the connection was refused. Is talvod running "
+                "there? --host and --port choose another daemon, "
+                "--retry N keeps trying.\n");
+}
+
+TEST_F(TalvoctlUsageTest, ConfigJsonNamesTheCheckpointFile) {
+  dir_.write("registry",
+             "[SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon]\n"
+             "Checkpoint=yes\nCheckPointFile=/srv/talvod.ckp\n");
+  EXPECT_NE(
+      run({"config"}).out.find("Checkpointing: on, file /srv/talvod.ckp\n"),
+      std::string::npos);
+  EXPECT_EQ(runJson({"config"})["checkpoint"],
+            (json{{"enabled", true}, {"file", "/srv/talvod.ckp"}}));
 }
 
 // ---- Against a daemon: defaults, status, one JSON schema ----------------
