@@ -26,7 +26,6 @@ class QuietContext : public TransportContext {
   void trace(std::string_view, bool) override {}
   std::optional<std::string> connectAttempts() override { return "1"; }
   std::optional<std::string> maxMessageSize() override { return {}; }
-  void sleep(std::chrono::milliseconds) override {}
 };
 
 // An echo service on an event loop running on its own thread.

@@ -65,16 +65,17 @@ class OrbActivationRuntime : public ActivationRuntime {
   std::optional<std::int32_t> channelProcessId(
       const std::string& server, const std::string& marker,
       const std::string& host) override {
-    const Channel* channel = find(server, marker, host);
-    if (channel == nullptr) return std::nullopt;
-    return static_cast<std::int32_t>(channel->processId());
+    const Session* session = find(server, marker, host);
+    if (session == nullptr) return std::nullopt;
+    return static_cast<std::int32_t>(session->processId());
   }
 
   bool channelHeldBy(const std::string& server, const std::string& host,
                      std::int32_t pid) override {
-    const Channel* channel = find(server, "*", host);
-    return channel != nullptr &&
-           platform::connectionPeerHeldBy(channel->socket(), pid);
+    const Session* session = find(server, "*", host);
+    return session != nullptr &&
+           platform::connectionPeerHeldBy(session->info.identity.local,
+                                          session->info.identity.peer, pid);
   }
 
   // The server's own channel to the daemon proves it alive when it is
@@ -95,15 +96,16 @@ class OrbActivationRuntime : public ActivationRuntime {
  private:
   // An open channel bound by the server `server` from `host`, whose
   // marker is `marker` ("*" takes any).
-  const Channel* find(const std::string& server, const std::string& marker,
+  const Session* find(const std::string& server, const std::string& marker,
                       const std::string& host) {
     RuntimeConfig& config = orb_.config();
     const std::string wanted = qualified(host, config);
-    return orb_.loop().find([&](const Channel& c) {
-      if (c.socket() < 0 || c.serverName() != server) return false;
-      if (marker != "*" && c.marker() != marker) return false;
-      return c.hostName() == host || qualified(c.hostName(), config) == wanted;
+    Channel* channel = orb_.findChannel([&](const Channel&, const Session& s) {
+      if (s.serverName() != server) return false;
+      if (marker != "*" && s.marker() != marker) return false;
+      return s.hostName() == host || qualified(s.hostName(), config) == wanted;
     });
+    return channel == nullptr ? nullptr : orb_.session(channel->id());
   }
 
   Orb& orb_;

@@ -9,10 +9,10 @@ namespace {
 
 class PlatformHostLookups : public HostLookups {
  public:
-  bool peerAddress(int socket, std::uint32_t& address) override {
-    platform::SocketAddress peer;
-    if (socket < 0 || platform::peerAddress(socket, peer) != 0) return false;
-    address = peer.address;
+  bool peerAddress(const platform::PeerIdentity& peer,
+                   std::uint32_t& address) override {
+    if (peer.descriptor < 0) return false;
+    address = peer.peer.address;
     return true;
   }
   bool hostName(std::uint32_t address, std::string& name) override {
@@ -63,9 +63,9 @@ Status AccessCheck::check(const Caller& caller) const {
                   "[talvod: Permission denied to " + principal + " ]");
   }
 
-  trace(" checking fd: " + std::to_string(caller.socket));
+  trace(" checking fd: " + std::to_string(caller.peer.descriptor));
   std::uint32_t peer = 0;
-  if (!lookups_->peerAddress(caller.socket, peer)) {
+  if (!lookups_->peerAddress(caller.peer, peer)) {
     return refuse(kMinorNotLocalHost,
                   "[talvod: (a) Permission denied to " + principal + " ]");
   }

@@ -3,8 +3,8 @@
 //
 // In protected mode such a request is taken only from the user the daemon
 // runs as, over a connection from the daemon's own host. The check compares
-// the caller's principal with the daemon user, then asks the connection's
-// socket for its peer address; a loopback peer (127.0.0.0/8) is this host
+// the caller's principal with the daemon user, then takes the peer address
+// the connection's identity carries; a loopback peer (127.0.0.0/8) is this host
 // without further ado. Any other peer is looked up in reverse, its name
 // looked up forward, and the peer is taken when one of the forward
 // addresses is its own and the name contains the local host name. Each
@@ -29,6 +29,7 @@
 
 #include "imprep/trace.h"
 #include "interface/daemon_types.h"
+#include "platform/socket.h"
 #include "runtime/except/exception.h"
 
 namespace talvo::interface {
@@ -41,8 +42,9 @@ inline constexpr std::uint32_t kMinorNotLocalHost = 10131;
 class HostLookups {
  public:
   virtual ~HostLookups() = default;
-  // The peer address of a connected socket; false when it has none.
-  virtual bool peerAddress(int socket, std::uint32_t& address) = 0;
+  // The IPv4 peer address of a connection; false when there is none.
+  virtual bool peerAddress(const platform::PeerIdentity& peer,
+                           std::uint32_t& address) = 0;
   // The host name of an address; false when the lookup fails.
   virtual bool hostName(std::uint32_t address, std::string& name) = 0;
   // The addresses of a host name (empty when the lookup fails).

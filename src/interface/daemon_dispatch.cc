@@ -41,7 +41,7 @@ protocol::OperationHandler handler(Daemon* daemon, Method method) {
 }  // namespace
 
 Caller callerOf(const Request& request) {
-  return Caller{request.principal, request.peer.socket};
+  return Caller{request.principal, request.peer.identity};
 }
 
 std::shared_ptr<protocol::Interface> makeDaemonInterface(Daemon& daemon) {

@@ -20,7 +20,8 @@ namespace {
 Requester requesterOf(const Caller& caller) {
   Requester r;
   r.principal = caller.principal;
-  if (caller.socket >= 0) r.connection = caller.socket;
+  // The descriptor number names the connection in the binding trace lines.
+  if (caller.peer.descriptor >= 0) r.connection = caller.peer.descriptor;
   return r;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "client/daemon_types.h"
+#include "platform/socket.h"
 
 namespace talvo::interface {
 
@@ -22,12 +23,13 @@ using client::ServerDetails;
 using client::Strings;
 
 // Who sent a request: its principal (settled by the daemon's request
-// filter; "nobody" when the message brought none) and the socket of the
-// connection it arrived on (-1 when there is none, for example a call from
-// inside the daemon), which the protected-mode check asks for the peer.
+// filter; "nobody" when the message brought none) and the identity of the
+// connection it arrived on (no descriptor, -1, when there is none, for
+// example a call from inside the daemon), whose peer address the
+// protected-mode check examines.
 struct Caller {
   std::string principal;
-  int socket = -1;
+  platform::PeerIdentity peer;
 };
 
 }  // namespace talvo::interface

@@ -63,16 +63,23 @@ std::optional<std::uint64_t> findTcpSocketInode(std::string_view listing,
 }
 
 bool connectionPeerHeldBy(int fd, pid_t pid) {
-  if (pid <= 0) return false;
   sockaddr_in ours{}, theirs{};
   if (!endsOf(fd, ours, theirs)) return false;
+  return connectionPeerHeldBy(
+      SocketAddress{ntohl(ours.sin_addr.s_addr), ntohs(ours.sin_port)},
+      SocketAddress{ntohl(theirs.sin_addr.s_addr), ntohs(theirs.sin_port)},
+      pid);
+}
+
+bool connectionPeerHeldBy(const SocketAddress& local,
+                          const SocketAddress& remote, pid_t pid) {
+  if (pid <= 0 || remote.port == 0) return false;
   std::ifstream in("/proc/net/tcp");
   if (!in) return false;
   const std::string listing((std::istreambuf_iterator<char>(in)), {});
   // The peer's socket: its local end is our remote one and the other way.
   const std::optional<std::uint64_t> inode = findTcpSocketInode(
-      listing, ntohl(theirs.sin_addr.s_addr), ntohs(theirs.sin_port),
-      ntohl(ours.sin_addr.s_addr), ntohs(ours.sin_port));
+      listing, remote.address, remote.port, local.address, local.port);
   if (!inode) return false;
 
   const std::string wanted = "socket:[" + std::to_string(*inode) + "]";

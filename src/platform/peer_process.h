@@ -17,6 +17,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/socket.h"
+
 namespace talvo::platform {
 
 // True when process `pid` holds the other end of the connected IPv4 TCP
@@ -25,6 +27,10 @@ namespace talvo::platform {
 // let this process look (another user's process without the privilege to
 // see its descriptors): only a confirmed holder counts.
 bool connectionPeerHeldBy(int fd, pid_t pid);
+// The same for the connection between `local` (this end) and `remote`
+// (host byte order), without asking a socket.
+bool connectionPeerHeldBy(const SocketAddress& local,
+                          const SocketAddress& remote, pid_t pid);
 
 // The inode of the socket whose local end is local_address:local_port and
 // remote end remote_address:remote_port in a /proc/net/tcp listing

@@ -204,6 +204,22 @@ int localAddress(int fd, SocketAddress& out) {
   return 0;
 }
 
+PeerIdentity identifyPeer(int fd, const SocketAddress& peer) {
+  PeerIdentity id;
+  id.peer = peer;
+  id.descriptor = fd;
+  localAddress(fd, id.local);
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  // The kernel fills the credentials of an AF_UNIX peer; for any other
+  // socket it reports no process.
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 &&
+      len == sizeof cred && cred.pid > 0) {
+    id.credentials = PeerCredentials{cred.uid, cred.gid, cred.pid};
+  }
+  return id;
+}
+
 bool parseDotted(const std::string& host, std::uint32_t& address) {
   in_addr dotted{};
   if (::inet_pton(AF_INET, host.c_str(), &dotted) != 1) return false;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,29 @@ struct SocketAddress {
   std::string dotted() const;
   // True for 127.0.0.0/8.
   bool isLoopback() const { return (address >> 24) == 127; }
+};
+
+// What the kernel says of the process at the other end of a local
+// connection.
+struct PeerCredentials {
+  std::uint32_t uid = 0;
+  std::uint32_t gid = 0;
+  std::int32_t pid = 0;
+};
+
+// Who is at the other end of one connection, taken once when it is
+// accepted or connected and carried with its requests, so that nothing
+// above the transport needs the socket to ask.
+struct PeerIdentity {
+  SocketAddress peer;   // the other end
+  SocketAddress local;  // this end
+  // The transport's number for the connection (never reused; 0: none).
+  std::uint64_t channel = 0;
+  // The descriptor number the connection had, for trace lines that name
+  // it; never used to reach the socket (-1: none).
+  int descriptor = -1;
+  // The kernel's credentials of a local peer, when it gives them.
+  std::optional<PeerCredentials> credentials;
 };
 
 // Owns one socket descriptor (-1 when empty).
@@ -90,6 +114,10 @@ int shutdownBoth(int fd);
 // The addresses at both ends of a connected or bound socket.
 int peerAddress(int fd, SocketAddress& out);
 int localAddress(int fd, SocketAddress& out);
+// The identity of the connected socket `fd` whose peer is `peer`: both
+// addresses and, for a local peer, the kernel's credentials (SO_PEERCRED;
+// absent where the kernel has none to give, as for TCP).
+PeerIdentity identifyPeer(int fd, const SocketAddress& peer);
 
 // True (and the address) when `host` is a dotted IPv4 address; never looks
 // anything up.

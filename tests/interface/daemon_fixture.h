@@ -35,7 +35,8 @@ using Strings = std::vector<std::string>;
 // Name-service answers chosen by the test.
 class FakeLookups : public HostLookups {
  public:
-  bool peerAddress(int, std::uint32_t& address) override {
+  bool peerAddress(const platform::PeerIdentity&,
+                   std::uint32_t& address) override {
     if (!peer) return false;
     address = *peer;
     return true;

@@ -89,9 +89,6 @@ class StderrTransport : public TransportContext {
   std::optional<std::string> maxMessageSize() override {
     return process().maxMessageSize();
   }
-  void sleep(std::chrono::milliseconds duration) override {
-    process().sleep(duration);
-  }
 
  private:
   static TransportContext& process() { return TransportContext::process(); }

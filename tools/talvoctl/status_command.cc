@@ -18,9 +18,9 @@ void addStatusCommand(CLI::App& app) {
       // Listing the running servers binds the connection as well.
       std::vector<client::ServerDetails> servers;
       check("listActiveServers", c.listActiveServers(&servers));
-      Channel* channel = nullptr;
-      check("connect",
-            orb.channelTo(c.target().host, c.target().port, &channel));
+      Channel* ch = nullptr;
+      check("connect", orb.channelTo(c.target().host, c.target().port, &ch));
+      const Session* channel = orb.session(ch->id());
       const std::string protocol =
           c.target().iiop ? "IIOP"
                           : (channel->optimised() ? "Talvo-NULL" : "Talvo-XDR");

@@ -49,8 +49,8 @@ bool peekReply(ByteView frame, protocol::CodecKind codec, std::int32_t& kind,
   return true;
 }
 
-protocol::CodecKind codecOf(const Channel& channel) {
-  return channel.optimised() ? protocol::CodecKind::kNull
+protocol::CodecKind codecOf(const Session& session) {
+  return session.optimised() ? protocol::CodecKind::kNull
                              : protocol::CodecKind::kXdr;
 }
 
@@ -73,6 +73,21 @@ Orb::Orb(OrbOptions options)
       ping_object_(std::make_shared<protocol::Interface>("CORBA::Object")) {
   ping_object_->addOperation(kPingSignature, [](protocol::Request&) {});
   EventLoopCallbacks callbacks;
+  callbacks.on_open = [this](Channel& ch) { sessionOf(ch); };
+  callbacks.describe = [this](const Channel& ch) {
+    ChannelTexts texts;
+    const Session* s = session(ch.id());
+    Session unknown;
+    if (s == nullptr) {
+      unknown.info.protocol =
+          static_cast<protocol::ProtocolKind>(ch.protocolKind());
+      s = &unknown;
+    }
+    texts.server_name = s->serverName();
+    texts.host_name = s->hostName();
+    texts.end_of_connection = s->endConnectionText(ch);
+    return texts;
+  };
   callbacks.on_frame = [this](Channel& ch, ByteView frame) {
     onFrame(ch, frame);
   };
@@ -115,20 +130,42 @@ Status Orb::runOnce(int timeout_ms) {
   return std::move(loop_.runOnce(timeout_ms).failure);
 }
 
-std::shared_ptr<Orb::Peer> Orb::peerOf(Channel& channel) {
-  std::shared_ptr<Peer>& peer = peers_[channel.id()];
-  if (!peer) peer = std::make_shared<Peer>();
-  return peer;
+std::shared_ptr<Session> Orb::sessionOf(const Channel& channel) {
+  std::shared_ptr<Session>& session = sessions_[channel.id()];
+  if (!session) {
+    session = std::make_shared<Session>();
+    session->info.identity = channel.identity();
+    session->info.protocol =
+        static_cast<protocol::ProtocolKind>(channel.protocolKind());
+  }
+  return session;
+}
+
+const Session* Orb::session(std::uint64_t channel) const {
+  auto it = sessions_.find(channel);
+  return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+Channel* Orb::findChannel(
+    const std::function<bool(const Channel&, const Session&)>& match) {
+  return loop_.find([&](const Channel& ch) {
+    const Session* s = session(ch.id());
+    return s != nullptr && match(ch, *s);
+  });
+}
+
+void Orb::traceNewConnection(const Channel& channel, const Session& session) {
+  trace(session.newConnectionText(channel), true);
 }
 
 void Orb::onFrame(Channel& channel, ByteView frame) {
   // Kept alive through the dispatch: a handler may run the loop (calling
   // out), during which this channel can close.
-  std::shared_ptr<Peer> peer = peerOf(channel);
+  std::shared_ptr<Session> peer = sessionOf(channel);
   std::int32_t kind = -1;
   std::uint32_t id = 0;
   const protocol::CodecKind codec =
-      peer->bound ? orb_internal::codecOf(channel) : protocol::CodecKind::kXdr;
+      peer->bound ? orb_internal::codecOf(*peer) : protocol::CodecKind::kXdr;
   if (!peer->opening.empty()) {
     // This side opened the channel: the first frame answers its binding.
     bindingAnswered(channel, *peer, frame);
@@ -154,7 +191,7 @@ void Orb::onFrame(Channel& channel, ByteView frame) {
   }
 }
 
-void Orb::acceptBinding(Channel& channel, Peer& peer, ByteView frame) {
+void Orb::acceptBinding(Channel& channel, Session& peer, ByteView frame) {
   protocol::BindingMessage m;
   if (protocol::decodeBinding(frame, m) != nullptr) {
     // A peer that cannot introduce itself gets no connection.
@@ -163,36 +200,28 @@ void Orb::acceptBinding(Channel& channel, Peer& peer, ByteView frame) {
   }
   applyBinding(channel, peer, m);
   Bytes answer = localBindingBody();
-  if (loop_.send(channel, answer) == nullptr) loop_.traceNewConnection(channel);
+  if (loop_.send(channel, answer) == nullptr) traceNewConnection(channel, peer);
 }
 
-void Orb::applyBinding(Channel& channel, Peer& peer,
+void Orb::applyBinding(Channel& channel, Session& peer,
                        const protocol::BindingMessage& m) {
-  channel.setHostName(m.host_name.value_or(""));
-  channel.setServerName(m.server_name.value_or(""));
-  channel.setMarker(m.marker_pattern.value_or(""));
-  channel.setUserName(m.user_name.value_or(""));
-  channel.setProcessId(m.pid);
-  channel.setOptimised(options_.optimise && m.sharesRepresentation());
   peer.bound = true;
-  peer.info.user_name = channel.userName();
-  peer.info.host_name = channel.hostName();
-  peer.info.server_name = channel.serverName();
-  peer.info.marker = channel.marker();
+  peer.info.user_name = m.user_name.value_or("");
+  peer.info.host_name = m.host_name.value_or("");
+  peer.info.server_name = m.server_name.value_or("");
+  peer.info.marker = m.marker_pattern.value_or("");
   peer.info.pid = m.pid;
-  peer.info.optimised = channel.optimised();
+  peer.info.optimised = options_.optimise && m.sharesRepresentation();
   peer.info.protocol = protocol::ProtocolKind::kTalvo;
+  loop_.setNativeOrder(channel, peer.info.optimised);
 }
 
-void Orb::serveRequest(Channel& channel, Peer& peer, ByteView frame) {
+void Orb::serveRequest(Channel& channel, Session& peer, ByteView frame) {
   if (!peer.bound) {
     // A peer that skipped the binding message: no user name, pid 0.
     peer.bound = true;
-    loop_.traceNewConnection(channel);
+    traceNewConnection(channel, peer);
   }
-  // The connection's socket is known to the request while it is handled,
-  // for checks that ask who is at the other end.
-  peer.info.socket = channel.socket();
   // A deferred operation's reply goes back on this channel if it is still
   // open then.
   const std::uint64_t id = channel.id();
@@ -205,8 +234,8 @@ void Orb::serveRequest(Channel& channel, Peer& peer, ByteView frame) {
 }
 
 void Orb::onClosed(Channel& channel, const CORBA::SystemException* reason) {
-  auto it = peers_.find(channel.id());
-  if (it != peers_.end() && !it->second->opening.empty()) {
+  auto it = sessions_.find(channel.id());
+  if (it != sessions_.end() && !it->second->opening.empty()) {
     openFailed(
         it->second->opening,
         reason != nullptr
@@ -215,7 +244,7 @@ void Orb::onClosed(Channel& channel, const CORBA::SystemException* reason) {
                   kMinorReceive, socketErrorText(platform::kWsaEconnreset)));
   }
   channelClosed(channel.id(), reason);
-  peers_.erase(channel.id());
+  sessions_.erase(channel.id());
 }
 
 Bytes Orb::localBindingBody() {

@@ -5,10 +5,11 @@
 // initialiseServer()), then keep calling runOnce(). Every accepted
 // connection starts with the binding exchange: the connecting side's first
 // frame is its binding message, which this side answers with its own; the
-// peer's user name, host, server name, marker and process id are kept on
-// the channel and every request of the connection is dispatched with them
-// (the user name is the request's principal). A connection whose first
-// frame is a request is served as well, with an empty user name and pid 0.
+// peer's user name, host, server name, marker and process id are kept in
+// the connection's Session and every request of the connection is dispatched
+// with them (the user name is the request's principal). A connection whose
+// first frame is a request is served as well, with an empty user name and pid
+// 0.
 //
 // Calling: callAsync() sends a request to a Target (host, port and the
 // object's reference) over a cached channel, opened (without blocking) and
@@ -37,6 +38,7 @@
 #include <vector>
 
 #include "runtime/except/exception.h"
+#include "runtime/orb/session.h"
 #include "runtime/protocol/dispatcher.h"
 #include "runtime/protocol/object_ref.h"
 #include "runtime/protocol/request.h"
@@ -184,16 +186,19 @@ class Orb {
   Status channelTo(const std::string& host, const std::string& port,
                    Channel** out);
 
+  // What is known of the peer of the open channel `channel` (its id), or
+  // null.
+  const Session* session(std::uint64_t channel) const;
+  // The first open channel (in order of creation) for which `match` is
+  // true of it and its session, or null.
+  Channel* findChannel(
+      const std::function<bool(const Channel&, const Session&)>& match);
+
   EventLoop& loop() { return loop_; }
   RuntimeConfig& config() { return config_; }
   const OrbOptions& options() const { return options_; }
 
  private:
-  struct Peer {
-    bool bound = false;
-    protocol::PeerInfo info;
-    std::string opening;  // host:port while this side awaits the binding
-  };
   using ChannelDone = std::function<void(Status, Channel*)>;
   // A channel being opened and bound, and the calls waiting for it.
   struct Opening {
@@ -217,18 +222,19 @@ class Orb {
   void onClosed(Channel& channel, const CORBA::SystemException* reason);
   void channelAsync(const std::string& host, const std::string& port,
                     Clock::time_point deadline, ChannelDone done);
-  void bindingAnswered(Channel& channel, Peer& peer, ByteView frame);
+  void bindingAnswered(Channel& channel, Session& peer, ByteView frame);
   void openFailed(const std::string& key, Status status);
   void sendCall(std::uint64_t id, Channel& channel);
   void replyArrived(Channel& channel, std::uint32_t request_id, ByteView frame);
   void finishCall(std::uint64_t id, Status status);
   void channelClosed(std::uint64_t channel,
                      const CORBA::SystemException* reason);
-  void acceptBinding(Channel& channel, Peer& peer, ByteView frame);
-  void applyBinding(Channel& channel, Peer& peer,
+  void acceptBinding(Channel& channel, Session& peer, ByteView frame);
+  void applyBinding(Channel& channel, Session& peer,
                     const protocol::BindingMessage& m);
-  void serveRequest(Channel& channel, Peer& peer, ByteView frame);
-  std::shared_ptr<Peer> peerOf(Channel& channel);
+  void serveRequest(Channel& channel, Session& peer, ByteView frame);
+  std::shared_ptr<Session> sessionOf(const Channel& channel);
+  void traceNewConnection(const Channel& channel, const Session& session);
   std::vector<std::uint8_t> localBindingBody();
   const protocol::Signature* signature(std::string_view text, Status& error);
   void trace(const std::string& text, bool prefixed);
@@ -242,7 +248,7 @@ class Orb {
   protocol::RequestIds request_ids_;
   std::uint32_t binding_ids_ = 0;
   std::uint32_t pid_;
-  std::map<std::uint64_t, std::shared_ptr<Peer>> peers_;        // by channel id
+  std::map<std::uint64_t, std::shared_ptr<Session>> sessions_;  // by channel
   std::map<std::string, std::uint64_t, std::less<>> channels_;  // host:port
   std::map<std::string, Opening, std::less<>> opening_;         // host:port
   std::map<std::uint64_t, PendingCall> calls_;                  // by call id

@@ -64,7 +64,7 @@ void Orb::channelAsync(const std::string& host, const std::string& port,
         // The binding exchange: our binding message first, then the
         // peer's answer, which must be its binding message (onFrame).
         it->second.channel = ch->id();
-        peerOf(*ch)->opening = key;
+        sessionOf(*ch)->opening = key;
         Bytes body = localBindingBody();
         if (Status sent = loop_.send(*ch, body)) {
           openFailed(key, std::move(sent));
@@ -81,7 +81,7 @@ void Orb::channelAsync(const std::string& host, const std::string& port,
       });
 }
 
-void Orb::bindingAnswered(Channel& channel, Peer& peer, ByteView frame) {
+void Orb::bindingAnswered(Channel& channel, Session& peer, ByteView frame) {
   const std::string key = std::move(peer.opening);
   peer.opening.clear();
   protocol::BindingMessage m;
@@ -91,7 +91,7 @@ void Orb::bindingAnswered(Channel& channel, Peer& peer, ByteView frame) {
     return;
   }
   applyBinding(channel, peer, m);
-  loop_.traceNewConnection(channel);
+  traceNewConnection(channel, peer);
   auto it = opening_.find(key);
   if (it == opening_.end()) return;
   Opening open = std::move(it->second);
@@ -118,8 +118,8 @@ void Orb::openFailed(const std::string& key, Status status) {
   if (open.timer != 0) loop_.cancelTimer(open.timer);
   if (open.connect != 0) loop_.cancelConnect(open.connect);
   if (open.channel != 0) {
-    auto peer = peers_.find(open.channel);
-    if (peer != peers_.end()) peer->second->opening.clear();
+    auto peer = sessions_.find(open.channel);
+    if (peer != sessions_.end()) peer->second->opening.clear();
   }
   for (ChannelDone& done : open.waiters) done(status->cloneSystem(), nullptr);
 }
@@ -189,7 +189,7 @@ std::uint64_t Orb::callAsync(const Target& target,
 void Orb::sendCall(std::uint64_t id, Channel& ch) {
   PendingCall& call = calls_[id];
   const protocol::Signature& sig = *call.sig;
-  call.codec = orb_internal::codecOf(ch);
+  call.codec = orb_internal::codecOf(*sessionOf(ch));
   const std::uint32_t request_id = request_ids_.next();
   auto out = protocol::makeEncoder(call.codec);
   Status st = protocol::encodeRequest(

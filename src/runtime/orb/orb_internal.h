@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "runtime/orb/session.h"
 #include "runtime/protocol/codec.h"
 #include "runtime/transport/channel.h"
 #include "runtime/transport/frame.h"
@@ -17,7 +18,7 @@ bool peekReply(ByteView frame, protocol::CodecKind codec, std::int32_t& kind,
                std::uint32_t& id);
 
 // "NULL" on an optimised channel, else "XDR".
-protocol::CodecKind codecOf(const Channel& channel);
+protocol::CodecKind codecOf(const Session& session);
 
 }  // namespace talvo::orb_internal
 

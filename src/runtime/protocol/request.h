@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/socket.h"
 #include "runtime/except/exception.h"
 #include "runtime/protocol/message.h"
 #include "runtime/protocol/signature.h"
@@ -43,9 +44,9 @@ struct PeerInfo {
   std::uint32_t pid = 0;
   bool optimised = false;  // messages use the "NULL" codec
   ProtocolKind protocol = ProtocolKind::kTalvo;
-  // The connection's socket descriptor (-1 when there is none), valid while
-  // the request is handled; the daemon's access check asks it for the peer.
-  int socket = -1;
+  // Who is at the other end of the connection (addresses, the connection's
+  // number, a local peer's credentials), as the transport took it.
+  platform::PeerIdentity identity;
 };
 
 struct Request {

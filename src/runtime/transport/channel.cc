@@ -16,28 +16,7 @@ Channel* TalvoTCPChannel::typeQuery(std::string_view class_name) {
 }
 
 std::string TalvoTCPChannel::description() const {
-  return peer_.dotted() + ":" + std::to_string(peer_.port);
-}
-
-std::string Channel::newConnectionText() const {
-  if (protocol_kind_ == kIiopProtocolKind) {
-    return "New IIOP Connection (" + host_name_ + ":" + peer_description_ +
-           ") ]";
-  }
-  return "New Connection (" + host_name_ + "," + server_name_ + "," + marker_ +
-         "," + description() + ",pid=" + std::to_string(process_id_) +
-         (optimised_ ? ",optimised) ]" : ") ]");
-}
-
-std::string Channel::endConnectionText() const {
-  if (protocol_kind_ == kIiopProtocolKind) {
-    return "End of IIOP Connection (" + host_name_ + ":" + peer_description_ +
-           ") ]";
-  }
-  std::string text = "End of Connection (" + host_name_ + "," + server_name_ +
-                     "," + marker_ + "," + description();
-  if (process_id_ != 0) text += ",pid=" + std::to_string(process_id_);
-  return text + ") ]";
+  return identity_.peer.dotted() + ":" + std::to_string(identity_.peer.port);
 }
 
 }  // namespace talvo

@@ -33,6 +33,17 @@ struct EventLoop::WakerImpl : LoopWaker {
   std::shared_ptr<WakerEntry> entry;
 };
 
+// Counts the nesting of passes; channels closed during a pass are freed
+// when the outermost one ends, never under a handler that may still use
+// them.
+struct EventLoop::Depth {
+  EventLoop& loop;
+  explicit Depth(EventLoop& l) : loop(l) { ++loop.depth_; }
+  ~Depth() {
+    if (--loop.depth_ == 0) loop.purgeClosed();
+  }
+};
+
 EventLoop::EventLoop(TransportContext& context)
     : context_(context),
       max_message_size_(parseMaxMessageSize(context.maxMessageSize())) {}
@@ -152,13 +163,7 @@ std::vector<EventLoop::Watch> EventLoop::watches() const {
 }
 
 std::size_t EventLoop::handleReady(int fd, short ready) {
-  struct Depth {
-    EventLoop& loop;
-    explicit Depth(EventLoop& l) : loop(l) { ++loop.depth_; }
-    ~Depth() {
-      if (--loop.depth_ == 0) loop.purgeClosed();
-    }
-  } depth(*this);
+  Depth depth(*this);
   auto it = files_.find(fd);
   if (it == files_.end()) return 0;
   // The handler may unwatch its own descriptor.
@@ -168,13 +173,7 @@ std::size_t EventLoop::handleReady(int fd, short ready) {
 }
 
 LoopPass EventLoop::runOnce(int timeout_ms) {
-  struct Depth {
-    EventLoop& loop;
-    explicit Depth(EventLoop& l) : loop(l) { ++loop.depth_; }
-    ~Depth() {
-      if (--loop.depth_ == 0) loop.purgeClosed();
-    }
-  } depth(*this);
+  Depth depth(*this);
 
   LoopPass pass;
   std::vector<platform::WaitEntry> entries;

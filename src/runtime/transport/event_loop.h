@@ -57,6 +57,14 @@
 
 namespace talvo {
 
+// The peer's names as the upper layer learnt them (its binding), and the
+// end-of-connection trace text in the form of its protocol.
+struct ChannelTexts {
+  std::string server_name;
+  std::string host_name;
+  std::string end_of_connection;  // without prefix
+};
+
 struct EventLoopCallbacks {
   // A channel was accepted or connected. The connecting side's upper layer
   // sends its binding message here.
@@ -71,6 +79,9 @@ struct EventLoopCallbacks {
   // closed it normally, else the failure. The channel is destroyed later;
   // its id is never reused.
   std::function<void(Channel&, const CORBA::SystemException* reason)> on_closed;
+  // What the upper layer knows of the peer, for the transport's trace
+  // lines; unset, or empty fields, for a peer it knows nothing of.
+  std::function<ChannelTexts(const Channel&)> describe;
 };
 
 // The IIOP protocol object, registered when the process speaks IIOP.
@@ -188,6 +199,10 @@ class EventLoop {
   // the channel is closed with COMM_FAILURE 10097 and the text as detail.
   void setIntegrityCheck(
       std::function<std::optional<std::string>(ByteView)> check);
+  // Whether the message kinds of the channel's frames are in this
+  // process's byte order (the "NULL" codec of an optimised channel) rather
+  // than big-endian; false until the upper layer says so.
+  void setNativeOrder(Channel& channel, bool native);
   // How long one connect attempt may take before COMM_FAILURE 10087.
   void setConnectTimeout(std::chrono::milliseconds timeout);
 
@@ -245,9 +260,8 @@ class EventLoop {
                       const std::function<bool(ByteView)>& match,
                       int timeout_ms, Bytes& out);
 
-  // Writes the channel's new-connection trace line (when the diagnostics
-  // level is not 0). The upper layer calls it once the binding is known.
-  void traceNewConnection(const Channel& channel);
+  // Writes a prefixed trace line when the diagnostics level is not 0.
+  void trace(const std::string& text, bool prefixed);
 
   // The open channel with this id, or null.
   Channel* channel(std::uint64_t id);
@@ -291,7 +305,7 @@ class EventLoop {
                std::optional<MessageBuffer> buffer);
   void writeTo(Connection& conn);
   void closeWith(Connection& conn, Status reason);
-  void trace(const std::string& text, bool prefixed);
+  ChannelTexts describe(const Channel& channel);
   void purgeClosed();
   void watchesChanged();
   void runWakers();
@@ -326,7 +340,8 @@ class EventLoop {
   std::vector<std::unique_ptr<Connection>> closed_;
   std::vector<Waiter*> waiters_;
   Bytes read_scratch_;
-  int depth_ = 0;  // nesting of runOnce()
+  int depth_ = 0;  // nesting of runOnce() and handleReady()
+  struct Depth;
 };
 
 }  // namespace talvo

@@ -34,6 +34,10 @@ void EventLoop::setIntegrityCheck(
   integrity_ = std::move(check);
 }
 
+void EventLoop::setNativeOrder(Channel& channel, bool native) {
+  if (Connection* conn = connectionOf(channel)) conn->native = native;
+}
+
 void EventLoop::setConnectTimeout(std::chrono::milliseconds timeout) {
   connect_timeout_ = timeout;
 }
@@ -42,8 +46,14 @@ void EventLoop::trace(const std::string& text, bool prefixed) {
   if (context_.diagnosticsLevel() != 0) context_.trace(text, prefixed);
 }
 
-void EventLoop::traceNewConnection(const Channel& channel) {
-  trace(channel.newConnectionText(), true);
+ChannelTexts EventLoop::describe(const Channel& channel) {
+  ChannelTexts texts;
+  if (callbacks_.describe) texts = callbacks_.describe(channel);
+  if (texts.end_of_connection.empty()) {
+    texts.end_of_connection =
+        "End of Connection (,,," + channel.description() + ") ]";
+  }
+  return texts;
 }
 
 EventLoop::Connection* EventLoop::connectionOf(const Channel& channel) {
@@ -74,9 +84,8 @@ Channel& EventLoop::addConnection(platform::SocketHandle socket,
       std::make_unique<Connection>(talvoFrameFormat(), max_message_size_);
   conn->channel = std::make_unique<TalvoTCPChannel>();
   Channel& ch = *conn->channel;
-  ch.id_ = next_id_++;
-  ch.socket_ = socket.get();
-  ch.peer_ = peer;
+  ch.identity_ = platform::identifyPeer(socket.get(), peer);
+  ch.identity_.channel = next_id_++;
   ch.connected_ = true;
   ch.outgoing_ = outgoing;
   ch.max_message_size_ = max_message_size_;
@@ -85,8 +94,9 @@ Channel& EventLoop::addConnection(platform::SocketHandle socket,
   // This side chose the protocol of the connections it makes.
   conn->detected = outgoing;
   Connection* c = conn.get();
-  connections_.emplace(ch.id_, std::move(conn));
-  watch(ch.socket_, kReadable, [this, c](short ready) { onReady(*c, ready); });
+  connections_.emplace(ch.id(), std::move(conn));
+  watch(c->socket.get(), kReadable,
+        [this, c](short ready) { onReady(*c, ready); });
   if (callbacks_.on_open) callbacks_.on_open(ch);
   return ch;
 }
@@ -148,7 +158,7 @@ void EventLoop::processInput(Connection& conn) {
           return;
         }
         conn.assembler.setFormat(giopFrameFormat());
-        conn.channel->setProtocolKind(kIiopProtocolKind);
+        conn.channel->protocol_kind_ = kIiopProtocolKind;
       }
       conn.detected = true;
     }
@@ -183,7 +193,7 @@ void EventLoop::deliver(Connection& conn, Bytes frame) {
         return;
       }
     }
-    std::optional<std::int32_t> kind = frameKind(frame, ch.optimised());
+    std::optional<std::int32_t> kind = frameKind(frame, conn.native);
     if (!kind || !isKnownKind(*kind)) {
       if (callbacks_.on_error) {
         CORBA::COMM_FAILURE refused(kMinorFrame);
@@ -219,7 +229,7 @@ void EventLoop::updateInterest(Connection& conn) {
   if (conn.busy == 0 && !conn.eof && conn.out_bytes < kMaxQueuedBytes) {
     interest |= kReadable;
   }
-  setInterest(conn.channel->socket_, interest);
+  setInterest(conn.socket.get(), interest);
 }
 
 void EventLoop::onReady(Connection& conn, short ready) {
@@ -241,10 +251,11 @@ void EventLoop::onReady(Connection& conn, short ready) {
 
 void EventLoop::refuseTooLarge(Connection& conn) {
   const Channel& ch = *conn.channel;
+  const ChannelTexts names = describe(ch);
   std::string who =
-      ch.serverName().empty() ? ch.description() : ch.serverName();
+      names.server_name.empty() ? ch.description() : names.server_name;
   std::string host =
-      ch.hostName().empty() ? ch.peerAddress().dotted() : ch.hostName();
+      names.host_name.empty() ? ch.peerAddress().dotted() : names.host_name;
   trace("Got too large a message, from client: " + who + ", on host: " + host +
             ".",
         false);
@@ -344,11 +355,10 @@ void EventLoop::closeWith(Connection& conn, Status reason) {
   unwatch(conn.socket.get());
   platform::shutdownBoth(conn.socket.get());
   conn.socket.reset();
-  ch.socket_ = -1;
   ch.connected_ = false;
   conn.out.clear();
   conn.out_bytes = 0;
-  trace(ch.endConnectionText(), true);
+  trace(describe(ch).end_of_connection, true);
   for (Waiter* w : waiters_) {
     if (w->channel_id == ch.id() && !w->done) {
       w->closed = true;

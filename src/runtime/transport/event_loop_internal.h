@@ -32,6 +32,7 @@ struct EventLoop::Connection {
   Bytes pending;  // received, not yet cut into frames
   std::size_t pending_pos = 0;
   bool detected = false;  // protocol decided
+  bool native = false;    // message kinds in this process's byte order
   bool eof = false;       // peer finished sending
   bool closed = false;
   int busy = 0;  // frames of this connection being handled

@@ -38,9 +38,6 @@ class TransportContext {
   virtual std::chrono::milliseconds retryPause() {
     return std::chrono::seconds(2);
   }
-  // Not called by the transport any more (the pause is a timer); contexts
-  // that still override it keep compiling.
-  virtual void sleep(std::chrono::milliseconds) {}
 
   // The process-wide context. Lives for the process.
   static TransportContext& process();

@@ -46,11 +46,17 @@ TEST_F(OrbCallTest, BindingExchangeGivesPrincipalAndPid) {
   EXPECT_EQ(reply.args[0].text(), config.get().userName());
   EXPECT_EQ(reply.args[1].as<std::uint32_t>(), 4242u);
   EXPECT_EQ(server.context.count(",pid=4242) ]"), 1);
-  // The client's channel learned the server's identity.
-  Channel* ch = client.loop().find([](const Channel&) { return true; });
+  // The client's session learned the server's identity; the peer's
+  // addresses are the channel's.
+  Channel* ch = client.findChannel([](const Channel&, const Session& s) {
+    return s.serverName() == "bank";
+  });
   ASSERT_NE(ch, nullptr);
-  EXPECT_EQ(ch->processId(), 777u);
-  EXPECT_EQ(ch->serverName(), "bank");
+  const Session* session = client.session(ch->id());
+  EXPECT_EQ(session->processId(), 777u);
+  EXPECT_EQ(session->info.identity.peer.port, server.port);
+  EXPECT_EQ(session->info.identity.local.address, 0x7f000001u);
+  EXPECT_EQ(session->info.identity.channel, ch->id());
   EXPECT_EQ(context.count("New Connection ("), 1);
 }
 

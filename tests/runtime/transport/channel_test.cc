@@ -1,4 +1,4 @@
-// Channel type queries, connection trace texts and socket failure texts.
+// Channel type queries and socket failure texts.
 
 #include "runtime/transport/channel.h"
 
@@ -19,31 +19,6 @@ TEST(ChannelTypeQuery, EachClassAnswersForItselfAndItsBases) {
   TalvoChannel plain;
   EXPECT_EQ(plain.typeQuery("TalvoTCPChannel"), nullptr);
   EXPECT_EQ(plain.typeQuery("Channel"), &plain);
-}
-
-TEST(ChannelTraceText, BrokerConnectionLines) {
-  TalvoTCPChannel ch;
-  EXPECT_EQ(ch.newConnectionText(), "New Connection (,,,0.0.0.0:0,pid=0) ]");
-  EXPECT_EQ(ch.endConnectionText(), "End of Connection (,,,0.0.0.0:0) ]");
-  ch.setHostName("alpha.example");
-  ch.setServerName("bank");
-  ch.setMarker("m1");
-  ch.setProcessId(4711);
-  ch.setOptimised(true);
-  EXPECT_EQ(ch.newConnectionText(),
-            "New Connection (alpha.example,bank,m1,0.0.0.0:0,pid=4711,"
-            "optimised) ]");
-  EXPECT_EQ(ch.endConnectionText(),
-            "End of Connection (alpha.example,bank,m1,0.0.0.0:0,pid=4711) ]");
-}
-
-TEST(ChannelTraceText, IiopConnectionLines) {
-  TalvoTCPChannel ch;
-  ch.setProtocolKind(kIiopProtocolKind);
-  ch.setHostName("beta");
-  ch.setPeerDescription("orb 1");
-  EXPECT_EQ(ch.newConnectionText(), "New IIOP Connection (beta:orb 1) ]");
-  EXPECT_EQ(ch.endConnectionText(), "End of IIOP Connection (beta:orb 1) ]");
 }
 
 TEST(SocketFailureText, DetailsNameTheWinsockError) {
