@@ -61,6 +61,15 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
       return killed.count(pid) || ::kill(pid, 0) != 0;
     });
 
+    // A server launched just before the kill shows its launch environment
+    // a moment later (until it has started its program); a start can tell
+    // it is a server only then.
+    for (pid_t pid : running) {
+      eventually([&] {
+        return readFile("/proc/" + std::to_string(pid) + "/environ")
+                   .find("QV_SERVER_NAME=") != std::string::npos;
+      });
+    }
     // The next start: the file opens, every running server is taken over,
     // and whatever is taken over runs as a child (a server recorded just
     // before its driver died may not have been reported).
