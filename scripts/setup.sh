@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsystemd-dev
   clang libclang-rt-14-dev
   ccache scdoc
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()

@@ -56,14 +56,24 @@ DaemonHost::~DaemonHost() {
 
 void DaemonHost::setUpLog() {
   SettingsValues values = readDaemonKey();
-  if (!isYes(settingValue(values, "log"))) return;
-  std::string name = settingValue(values, "logfile");
-  if (name.empty()) name = kDefaultLogFile;
+  const bool log = isYes(settingValue(values, "log"));
+  if (!log && primary_output_ == nullptr) return;
   removeLog();
-  log_file_ = std::make_unique<DaemonLogFile>(name);
+  if (log) {
+    std::string name = settingValue(values, "logfile");
+    if (name.empty()) name = default_files_.log_file;
+    log_file_ = std::make_unique<DaemonLogFile>(name);
+  }
+  // talvod: the log file alone; a window: its pane, then the log file.
+  OutputTarget* primary = log_file_.get();
+  OutputTarget* secondary = nullptr;
+  if (primary_output_ != nullptr) {
+    primary = primary_output_;
+    secondary = log_file_.get();
+  }
   if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
     chain->add(kDaemonOutputName,
-               std::make_unique<DaemonOutput>(log_file_.get(), nullptr));
+               std::make_unique<DaemonOutput>(primary, secondary));
     output_active_ = true;
   }
 }
@@ -82,7 +92,7 @@ void DaemonHost::removeLog() {
 std::optional<StartupFailure> DaemonHost::start() {
   setUpLog();
   core_.reset();
-  settings_ = parseDaemonSettings(readDaemonKey());
+  settings_ = parseDaemonSettings(readDaemonKey(), default_files_);
 
   DaemonOptions options;
   options.unregistered_persistent_servers = settings_.ups;
@@ -164,11 +174,11 @@ void DaemonHost::runOnce(std::optional<std::chrono::milliseconds> max_wait) {
   } catch (const CORBA::SystemException& e) {
     failure = e.cloneSystem();
   }
-  if (failure) printStatus(std::move(failure));
-  afterEvents();
+  afterEvents(std::move(failure));
 }
 
-void DaemonHost::afterEvents() {
+void DaemonHost::afterEvents(Status failure) {
+  if (failure) printStatus(std::move(failure));
   // Ended server processes are reaped (their end stays known to the
   // activator's liveness test).
   if (reap_due_ || !children_watched_) {

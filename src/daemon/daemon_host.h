@@ -60,13 +60,25 @@ class DaemonHost {
   DaemonHost(const DaemonHost&) = delete;
   DaemonHost& operator=(const DaemonHost&) = delete;
 
+  // Before start(): a front end that shows the daemon's output (the
+  // window's pane) makes it the primary output of DaemonOutput, with the
+  // log file, when `Log` is on, as the secondary one. Not owned; must
+  // outlive the host's start-up to shutdown().
+  void setPrimaryOutput(OutputTarget* output) { primary_output_ = output; }
+  // Before start(): the files used when `Log` or `Interop` names none.
+  void setDefaultFiles(DefaultFiles files) {
+    default_files_ = std::move(files);
+  }
+
   std::optional<StartupFailure> start();
 
   // One pass, waiting at most `max_wait` (none: as long as the loop
   // allows). A failure of the pass is printed on standard output and the
   // host goes on.
   void runOnce(std::optional<std::chrono::milliseconds> max_wait = {});
-  void afterEvents();
+  // The housekeeping after a batch of events; `failure`, when set, is what
+  // escaped the batch and is printed on standard output first.
+  void afterEvents(Status failure = nullptr);
 
   // Thread-safe. The service's stop: the next or current wait ends.
   void requestStop();
@@ -91,6 +103,8 @@ class DaemonHost {
   DaemonContext context_;
   DaemonCoreFactory& factory_;
   DaemonSettings settings_;
+  OutputTarget* primary_output_ = nullptr;
+  DefaultFiles default_files_;
   std::unique_ptr<DaemonLogFile> log_file_;
   bool output_active_ = false;  // DaemonOutput is on the trace dispatcher
   std::unique_ptr<DaemonCore> core_;

@@ -30,11 +30,12 @@ std::uint32_t priorityDelay(std::int32_t priority) {
   }
 }
 
-DaemonSettings parseDaemonSettings(const SettingsValues& values) {
+DaemonSettings parseDaemonSettings(const SettingsValues& values,
+                                   const DefaultFiles& defaults) {
   DaemonSettings s;
   s.log = isYes(settingValue(values, "log"));
   s.log_file = settingValue(values, "logfile");
-  if (s.log && s.log_file.empty()) s.log_file = kDefaultLogFile;
+  if (s.log && s.log_file.empty()) s.log_file = defaults.log_file;
 
   std::string reap = settingValue(values, "reaptime");
   if (!reap.empty()) s.reap_time = leadingInteger(reap);
@@ -46,7 +47,7 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values) {
   s.interop = isYes(settingValue(values, "interop"));
   if (s.interop) {
     s.interop_file = settingValue(values, "interopfile");
-    if (s.interop_file.empty()) s.interop_file = kDefaultInteropFile;
+    if (s.interop_file.empty()) s.interop_file = defaults.interop_file;
   }
   s.checkpoint = isYes(settingValue(values, "checkpoint"));
   s.checkpoint_file = settingValue(values, "checkpointfile");

@@ -51,9 +51,16 @@ bool isYes(const std::string& value);
 // gives 0, any other number 300.
 std::uint32_t priorityDelay(std::int32_t priority);
 
+// The files a program uses when `Log` or `Interop` is on and names none.
+struct DefaultFiles {
+  std::string log_file = kDefaultLogFile;
+  std::string interop_file = kDefaultInteropFile;
+};
+
 // The settings from the values of the key (every default when the key
 // could not be opened).
-DaemonSettings parseDaemonSettings(const SettingsValues& values);
+DaemonSettings parseDaemonSettings(const SettingsValues& values,
+                                   const DefaultFiles& defaults = {});
 
 // Opens the settings key and reads it.
 SettingsValues readDaemonKey();

@@ -179,4 +179,24 @@ void ChildEndWatch::drain() {
   }
 }
 
+StopSignalWatch::StopSignalWatch() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+StopSignalWatch::~StopSignalWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int StopSignalWatch::take() {
+  if (fd_ < 0) return 0;
+  signalfd_siginfo info;
+  if (::read(fd_, &info, sizeof info) != sizeof info) return 0;
+  return static_cast<int>(info.ssi_signo);
+}
+
 }  // namespace talvo::platform

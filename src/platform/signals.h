@@ -93,6 +93,26 @@ class ChildEndWatch {
   int fd_ = -1;
 };
 
+// SIGINT and SIGTERM as a descriptor, for a program that ends in order on
+// them (the window front end) instead of through the closedown handler.
+// The constructor blocks both in the calling thread: make it before any
+// other thread. Not thread-safe: one thread (the event loop's) uses it.
+class StopSignalWatch {
+ public:
+  StopSignalWatch();
+  ~StopSignalWatch();
+  StopSignalWatch(const StopSignalWatch&) = delete;
+  StopSignalWatch& operator=(const StopSignalWatch&) = delete;
+
+  // The descriptor to watch for reading; -1 when none could be made.
+  int descriptor() const { return fd_; }
+  // The number of a signal taken without blocking, or 0 when none waits.
+  int take();
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace talvo::platform
 
 #endif  // TALVO_PLATFORM_SIGNALS_H_

@@ -55,22 +55,6 @@ class NotifySocket {
   std::vector<std::string> received_;
 };
 
-// The context switches of all threads of `pid`.
-long contextSwitches(pid_t pid) {
-  long total = 0;
-  std::error_code ec;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
-    std::istringstream status(readFile(task.path().string() + "/status"));
-    for (std::string line; std::getline(status, line);) {
-      if (line.find("ctxt_switches:") != std::string::npos) {
-        total += std::atol(line.c_str() + line.find(':') + 1);
-      }
-    }
-  }
-  return total;
-}
-
 // ---- Round trips -------------------------------------------------------
 
 TEST(TalvodServiceManagerTest, ReportsReadyThenStoppingAndWritesInteropFile) {

@@ -42,6 +42,21 @@ std::uint16_t listeningPort(pid_t pid) {
   return 0;
 }
 
+long contextSwitches(pid_t pid) {
+  long total = 0;
+  std::error_code ec;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+    std::istringstream status(readFile(task.path().string() + "/status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) {
+        total += std::atol(line.c_str() + line.find(':') + 1);
+      }
+    }
+  }
+  return total;
+}
+
 std::string daemonRegistry(const std::string& body) {
   return "# test settings\n[SOFTWARE\\Brevan "
          "Technologies\\Talvo\\2.3c\\Daemon]\n" +

@@ -28,6 +28,9 @@ std::string sourceFile(const std::string& relative);
 // none: its sockets matched against the kernel's table of listening ones.
 std::uint16_t listeningPort(pid_t pid);
 
+// The context switches of all threads of `pid` (how often it woke).
+long contextSwitches(pid_t pid);
+
 // A settings file holding the daemon's key with `body` as its lines.
 std::string daemonRegistry(const std::string& body);
 
