@@ -15,6 +15,8 @@ std::string settingValue(const SettingsValues& values, const char* name) {
 
 bool isYes(const std::string& value) { return value == "yes"; }
 
+std::int32_t atoiValue(std::string_view text) { return leadingInteger(text); }
+
 std::uint32_t priorityDelay(std::int32_t priority) {
   switch (priority) {
     case 0:
@@ -38,9 +40,9 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values,
   if (s.log && s.log_file.empty()) s.log_file = defaults.log_file;
 
   std::string reap = settingValue(values, "reaptime");
-  if (!reap.empty()) s.reap_time = leadingInteger(reap);
+  if (!reap.empty()) s.reap_time = atoiValue(reap);
   std::string trace = settingValue(values, "tracelevel");
-  if (!trace.empty()) s.trace_level = leadingInteger(trace);
+  if (!trace.empty()) s.trace_level = atoiValue(trace);
 
   s.ups = isYes(settingValue(values, "ups"));
   s.protected_mode = isYes(settingValue(values, "protected"));
@@ -51,7 +53,7 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values,
   }
   s.checkpoint = isYes(settingValue(values, "checkpoint"));
   s.checkpoint_file = settingValue(values, "checkpointfile");
-  s.delay_ms = priorityDelay(leadingInteger(settingValue(values, "priority")));
+  s.delay_ms = priorityDelay(atoiValue(settingValue(values, "priority")));
   return s;
 }
 

@@ -47,6 +47,11 @@ std::string settingValue(const SettingsValues& values, const char* name);
 // A flag is on only when its value is exactly "yes".
 bool isYes(const std::string& value);
 
+// The integer of `text` read like atoi (leadingInteger, the one reader of
+// such numbers): leading blanks and a sign, then digits; the rest ignored;
+// saturating at the 32-bit limits.
+std::int32_t atoiValue(std::string_view text);
+
 // The delay of a Priority: 0 gives 500 ms, 1 gives 300, 2 gives 100, 3
 // gives 0, any other number 300.
 std::uint32_t priorityDelay(std::int32_t priority);
