@@ -77,6 +77,7 @@ ChildOptions talvodOptions(const TempDir& dir, std::vector<std::string> args,
            {"QV_IMP_REP_PATH", dir.file("imprep")},
            {"QV_USE_CONFIG_FILE", "no"},
            {"QV_ERRORS", sourceFile("etc/Talvo.err")},
+           {"QV_LOCATOR_PATH", dir.path()},
            {"QV_DAEMON_PORT", "0"}};
   for (auto& [name, value] : extra) o.env[name] = value;
   o.output_dir = dir.path();

@@ -35,10 +35,10 @@ long contextSwitches(pid_t pid);
 std::string daemonRegistry(const std::string& body);
 
 // talvod (or `program`) with `args`, its output in files of `dir`, and
-// only PATH of the test's environment plus: QV_REGISTRY, QV_SERVICE_DIR
-// and QV_IMP_REP_PATH pointing into `dir`, no configuration file, the
-// project's error catalogue, QV_DAEMON_PORT "0" (see port()), and `extra`
-// over these (an empty value removes a variable). With
+// only PATH of the test's environment plus: QV_REGISTRY, QV_SERVICE_DIR,
+// QV_IMP_REP_PATH and QV_LOCATOR_PATH pointing into `dir`, no configuration
+// file, the project's error catalogue, QV_DAEMON_PORT "0" (see port()), and
+// `extra` over these (an empty value removes a variable). With
 // `usr1_pending_at_start`, SIGUSR1 is blocked when the program starts, so
 // that one sent at once waits for the program to take it.
 class Talvod : public ChildProcess {
