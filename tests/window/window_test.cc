@@ -84,6 +84,11 @@ class WindowTest : public ::testing::Test {
   std::string status() {
     return window().statusBar()->currentMessage().toStdString();
   }
+  // True once the output pane shows `text` (it is appended in batches).
+  bool paneShows(const char* text) {
+    return QTest::qWaitFor(
+        [&] { return window().pane()->toPlainText().contains(text); });
+  }
   // The name of the modal dialog that command `id` opens (closed again).
   std::string dialogOf(int id) {
     std::string name;
@@ -119,7 +124,7 @@ TEST_F(WindowTest, EveryMenuItemRunsItsCommand) {
             "40036&Output... 40033&Configuration... - 40003E&xit 40034&Clear "
             "40026&Status Bar 40032&Contents 40014&About...");
   // The banner reached the pane, the primary output, and the log file.
-  EXPECT_TRUE(window().pane()->toPlainText().contains("Talvo daemon v2.3c"));
+  EXPECT_TRUE(paneShows("Talvo daemon v2.3c"));
   EXPECT_EQ(readFile(files_.file("d.log")).rfind("Talvo daemon v2.3c", 0), 0u);
 
   EXPECT_EQ(dialogOf(kCmdAbout), "100");
@@ -322,7 +327,7 @@ TEST_F(WindowTest, RequestsAreServedWhileAModalDialogIsOpen) {
   client.join();
   EXPECT_EQ(outcome, nullptr) << outcome->name();
   EXPECT_FALSE(exists);
-  EXPECT_TRUE(window().pane()->toPlainText().contains("New Connection"));
+  EXPECT_TRUE(paneShows("New Connection"));
 }
 
 // Pictures of the window (with a client's connection in its pane) and of
@@ -341,6 +346,7 @@ TEST_F(WindowTest, PicturesOfTheWindowAndEachDialog) {
   });
   EXPECT_TRUE(QTest::qWaitFor([&] { return served.load(); }));
   client.join();
+  EXPECT_TRUE(paneShows("New Connection"));
   talvo::testing::TempDir temp;
   const char* wanted = ::getenv("TALVO_PICTURES_DIR");
   const QString dir = QString::fromStdString(wanted ? wanted : temp.path());
