@@ -13,6 +13,7 @@
 
 #include "platform/errors.h"
 #include "platform/socket.h"
+#include "runtime/protocol/frame.h"
 #include "runtime/transport/event_loop.h"
 
 namespace talvo {
@@ -33,8 +34,8 @@ class LoopServer {
  public:
   LoopServer() : loop_(context_) {
     EventLoopCallbacks callbacks;
-    callbacks.on_frame = [this](Channel& ch, ByteView frame) {
-      loop_.send(ch, frame);
+    callbacks.on_data = [this](Channel& ch, ByteView bytes) {
+      loop_.send(ch, bytes);
     };
     loop_.setCallbacks(callbacks);
     loop_.listen("0", &port_);

@@ -38,6 +38,7 @@ struct DaemonOptions {
   bool interop = false;
   std::optional<std::string> interop_file;  // none unless `interop`
   std::optional<std::string> other_name;    // always none in talvod
+  std::int32_t locator_wait_ms = 5000;      // setting LocatorWait
 };
 
 // What the daemon works with instead of the process-wide objects: the run

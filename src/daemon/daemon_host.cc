@@ -98,6 +98,7 @@ std::optional<StartupFailure> DaemonHost::start() {
   options.unregistered_persistent_servers = settings_.ups;
   options.reap_time = settings_.reap_time;
   options.protected_mode = settings_.protected_mode;
+  options.locator_wait_ms = settings_.locator_wait_ms;
   if (settings_.interop) {
     options.interop = true;
     options.interop_file = settings_.interop_file;

@@ -76,6 +76,8 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values,
   }
   s.checkpoint = isYes(settingValue(values, "checkpoint"));
   s.checkpoint_file = settingValue(values, "checkpointfile");
+  const std::int32_t wait = atoiValue(settingValue(values, "locatorwait"));
+  if (wait > 0) s.locator_wait_ms = wait;
   s.delay_ms = priorityDelay(atoiValue(settingValue(values, "priority")));
   return s;
 }

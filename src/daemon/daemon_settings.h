@@ -39,6 +39,9 @@ struct DaemonSettings {
   // From Priority: the longest a wait may last when the loop must look
   // for a stop or ended children itself (see DaemonHost).
   std::uint32_t delay_ms = 500;
+  // LocatorWait: how long, in milliseconds, a lookUp passed on to another
+  // daemon waits for its answer (a value below 1 keeps the default).
+  std::int32_t locator_wait_ms = 5000;
 };
 
 // The value `name` (lower case) of `values`, empty when missing.

@@ -147,6 +147,8 @@ class OrbCore : public DaemonCore {
     o.activator = activator_.get();
     o.ports = &ports_;
     o.checkpoint = checkpoint_;
+    o.orb = orb_.get();
+    o.locator_wait_ms = options.locator_wait_ms;
     if (Status st = interface::Daemon::create(config.impRepPath(), std::move(o),
                                               &daemon_)) {
       return st;

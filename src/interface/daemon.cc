@@ -8,6 +8,7 @@
 #include "activation/launch_table.h"
 #include "binding/binding_service.h"
 #include "checkpoint/daemon_checkpoint.h"
+#include "locator/locator_service.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 
@@ -20,6 +21,10 @@ Daemon::Daemon(DaemonOptions options,
       access_(std::move(access)) {}
 
 Daemon::~Daemon() = default;
+
+RuntimeConfig& Daemon::runtime() {
+  return options_.config != nullptr ? *options_.config : runtimeConfig();
+}
 
 Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
                       std::unique_ptr<Daemon>* out) {

@@ -17,11 +17,13 @@
 // in the table run checkAccess() first. The dispatch (daemon_dispatch.h) is
 // generated from the table and turns requests into these calls.
 //
-// The operations of activation, binding and the locator are in the
-// interface and decode their arguments. Binding and activation operations
-// go to the binding service over the Activator given in the options; without
-// them, and for the locator until it is built, they answer NO_IMPLEMENT
-// 10200 with the operation's name as detail (daemon_pending.cc).
+// The operations of activation and binding go to the binding service over
+// the Activator given in the options; without them they answer NO_IMPLEMENT
+// 10200 with the operation's name as detail (daemon_pending.cc). The
+// locator's operations (daemon_locator.cc) work on the host and group files
+// in QV_LOCATOR_PATH; lookUp answers through a callback, at once or, when
+// the question goes on to another daemon, once that daemon answered or the
+// wait (options.locator_wait_ms) ran out, while the loop serves others.
 //
 // Thread safety: none; one thread (the event loop's) calls every method.
 
@@ -29,6 +31,7 @@
 #define TALVO_INTERFACE_DAEMON_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -40,6 +43,7 @@
 #include "imprep/trace.h"
 #include "interface/access_check.h"
 #include "interface/daemon_types.h"
+#include "platform/stamped_file.h"
 #include "runtime/except/exception.h"
 
 namespace talvo {
@@ -48,9 +52,16 @@ class BindingService;
 class PortAllocator;
 class RuntimeConfig;
 }  // namespace talvo
+namespace talvo {
+class Orb;
+}  // namespace talvo
 namespace talvo::checkpoint {
 class DaemonCheckPoint;
 }  // namespace talvo::checkpoint
+namespace talvo::locator {
+class LocatorService;
+struct LocatorOptions;
+}  // namespace talvo::locator
 
 namespace talvo::interface {
 
@@ -91,7 +102,19 @@ struct DaemonOptions {
   // When it has a reading file, construction takes over the servers it
   // lists through the activator (transferState).
   checkpoint::DaemonCheckPoint* checkpoint = nullptr;
+  // The run time through which lookUp reaches other daemons (not owned;
+  // null: questions are not passed on), and how long a passed question
+  // may wait for the other daemon's answer.
+  Orb* orb = nullptr;
+  int locator_wait_ms = 5000;
+  // Faults injected into the saves of the locator's files (tests).
+  platform::BackupHook locator_save_hook;
 };
+
+// The end of a lookUp: the exception of the reply (null: none), the hosts
+// and the boolean result.
+using LookUpDone =
+    std::function<void(Status, std::vector<std::string> hostList, bool ok)>;
 
 class Daemon {
  public:
@@ -132,11 +155,12 @@ class Daemon {
                                   std::uint32_t serverPid,
                                   PersistentServerDetails* out);
 
-  // ---- Locator (not built yet: NO_IMPLEMENT) ---------------------------
-  // `*ok` is the operation's boolean result.
-  Status lookUp(const Caller& caller, std::string_view service,
-                std::uint8_t hops, std::string_view tag,
-                std::vector<std::string>* hostList, bool* ok);
+  // ---- Locator ---------------------------------------------------------
+  // `done` runs once, inside this call or later on the loop's thread.
+  void lookUp(const Caller& caller, std::string_view service, std::uint8_t hops,
+              std::string_view tag, LookUpDone done);
+  // The edits and listings; `*ok` is the operation's boolean result (true
+  // with an exception when some items failed and others were applied).
   Status addHostsToServer(const Caller& caller, std::string_view server,
                           const std::vector<std::string>& hostList, bool* ok);
   Status addHostsToGroup(const Caller& caller, std::string_view group,
@@ -265,12 +289,16 @@ class Daemon {
   // Re-registers the servers the checkpoint file lists as running and
   // drops those that ended (checkpoint/daemon_checkpoint.h).
   void transferState(const std::string& path, CORBA::Environment& env);
+  RuntimeConfig& runtime();
+  locator::LocatorOptions locatorOptions();
 
   DaemonOptions options_;
   std::unique_ptr<imprep::ImpRepository> repository_;
   std::unique_ptr<BindingService> binding_;  // null without an activator
   AccessCheck access_;
   bool legacy_ = false;
+  // Made on the first lookUp and kept.
+  std::unique_ptr<locator::LocatorService> locator_;
 };
 
 }  // namespace talvo::interface

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <tuple>
+#include <type_traits>
 
 #include "client/daemon_operations.h"
 
@@ -38,6 +39,36 @@ protocol::OperationHandler handler(Daemon* daemon, Method method) {
   };
 }
 
+// lookUp answers when its question is settled, perhaps by another daemon,
+// while the loop serves others.
+void bindLookUp(protocol::Interface& table, Daemon* daemon) {
+  using Op = client::op::LookUp;
+  auto deferred = [daemon](std::shared_ptr<protocol::Completion> c) {
+    auto [service, hops, tag] = Op::readIns(c->request().args);
+    daemon->lookUp(callerOf(c->request()), service, hops, tag,
+                   [c](Status st, std::vector<std::string> hosts, bool ok) {
+                     Request& r = c->request();
+                     if (st != nullptr) {
+                       st->record(r.env);
+                     } else {
+                       Op::writeOuts(Op::OutPointers(&hosts, &ok), r.args,
+                                     r.result);
+                     }
+                     c->complete();
+                   });
+  };
+  if (table.addDeferredOperation(Op::signature(), deferred)) std::abort();
+}
+
+template <class Op, class Method>
+void bindOperation(protocol::Interface& table, Daemon* daemon, Method method) {
+  if constexpr (std::is_same_v<Op, client::op::LookUp>) {
+    bindLookUp(table, daemon);
+  } else if (table.addOperation(Op::signature(), handler<Op>(daemon, method))) {
+    std::abort();
+  }
+}
+
 }  // namespace
 
 Caller callerOf(const Request& request) {
@@ -49,12 +80,8 @@ std::shared_ptr<protocol::Interface> makeDaemonInterface(Daemon& daemon) {
       std::string(client::kDaemonInterfaceName));
   // The table's signatures are built from its types with distinct names;
   // they always parse.
-#define TALVO_DAEMON_BIND(Type, name, ...)                      \
-  if (table->addOperation(                                      \
-          client::op::Type::signature(),                        \
-          handler<client::op::Type>(&daemon, &Daemon::name))) { \
-    std::abort();                                               \
-  }
+#define TALVO_DAEMON_BIND(Type, name, ...) \
+  bindOperation<client::op::Type>(*table, &daemon, &Daemon::name);
   TALVO_DAEMON_OPERATIONS(TALVO_DAEMON_BIND)
 #undef TALVO_DAEMON_BIND
   return table;

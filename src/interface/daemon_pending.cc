@@ -1,6 +1,6 @@
 // The operations served by other subsystems: binding and activation
-// through the services given at construction, the locator not yet. Without
-// its service an operation answers NO_IMPLEMENT 10200 with its name.
+// through the services given at construction. Without its service an
+// operation answers NO_IMPLEMENT 10200 with its name.
 
 #include "activation/activator.h"
 #include "binding/binding_service.h"
@@ -58,56 +58,6 @@ Status Daemon::registerPersistentServer(const Caller& caller,
   }
   return binding_->registerPersistentServer(
       requesterOf(caller), std::string(serverName), serverPid, out);
-}
-
-Status Daemon::lookUp(const Caller&, std::string_view, std::uint8_t,
-                      std::string_view, std::vector<std::string>*, bool*) {
-  return notImplemented("lookUp");
-}
-
-Status Daemon::addHostsToServer(const Caller&, std::string_view,
-                                const std::vector<std::string>&, bool*) {
-  return notImplemented("addHostsToServer");
-}
-
-Status Daemon::addHostsToGroup(const Caller&, std::string_view,
-                               const std::vector<std::string>&, bool*) {
-  return notImplemented("addHostsToGroup");
-}
-
-Status Daemon::addGroupsToServer(const Caller&, std::string_view,
-                                 const std::vector<std::string>&, bool*) {
-  return notImplemented("addGroupsToServer");
-}
-
-Status Daemon::delHostsFromServer(const Caller&, std::string_view,
-                                  const std::vector<std::string>&, bool*) {
-  return notImplemented("delHostsFromServer");
-}
-
-Status Daemon::delHostsFromGroup(const Caller&, std::string_view,
-                                 const std::vector<std::string>&, bool*) {
-  return notImplemented("delHostsFromGroup");
-}
-
-Status Daemon::delGroupsFromServer(const Caller&, std::string_view,
-                                   const std::vector<std::string>&, bool*) {
-  return notImplemented("delGroupsFromServer");
-}
-
-Status Daemon::listHostsInServer(const Caller&, std::string_view,
-                                 std::vector<std::string>*, bool*) {
-  return notImplemented("listHostsInServer");
-}
-
-Status Daemon::listHostsInGroup(const Caller&, std::string_view,
-                                std::vector<std::string>*, bool*) {
-  return notImplemented("listHostsInGroup");
-}
-
-Status Daemon::listGroupsInServer(const Caller&, std::string_view,
-                                  std::vector<std::string>*, bool*) {
-  return notImplemented("listGroupsInServer");
 }
 
 Status Daemon::listActiveServers(const Caller&,

@@ -256,10 +256,14 @@ TEST_F(RoundTripTest, RequestsOutsideTheTableAreRefused) {
 }
 
 TEST_F(RoundTripTest, PendingOperationsDecodeAndAnswerNoImplementByName) {
-  // Every operation up to killServer waits for its subsystem: each decodes
-  // its arguments and answers with its own name.
+  // Without an activator every binding and activation operation decodes its
+  // arguments and answers with its own name (the locator's are served).
   for (const auto& entry : client::daemonOperations()) {
     if (entry.op > client::DaemonOp::kKillServer) break;
+    if (entry.op >= client::DaemonOp::kLookUp &&
+        entry.op <= client::DaemonOp::kListGroupsInServer) {
+      continue;
+    }
     std::vector<Value> ins;
     for (const auto& p : client::daemonSignature(entry.op).parameters) {
       if (!p.sent()) continue;

@@ -1,7 +1,8 @@
 // A raw loopback peer for the run time's tests: a plain socket outside any
 // event loop, to play clients and servers that misbehave (stop halfway
-// through a frame, never read, close early). Header only; a test using it
-// links talvo_transport.
+// through a message, never read, close early) and to read what a server
+// answers byte for byte. Header only; a test using it links
+// talvo_transport.
 //
 // Threading: none; a peer belongs to one thread.
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -38,11 +40,36 @@ struct RawPeer {
     platform::sendPieces(socket.get(), std::span(&bytes, 1), sent);
     return sent;
   }
+  // Reads until `count` bytes have arrived, the other end closes, or a
+  // few seconds pass; runs `loop` (if any) meanwhile. The bytes read.
+  Bytes receive(std::size_t count, EventLoop* loop = nullptr) {
+    Bytes got;
+    std::uint8_t buf[4096];
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+      if (loop != nullptr) loop->runOnce(5);
+      std::vector<platform::WaitEntry> w{
+          {socket.get(), platform::kWaitRead, 0}};
+      int ready = 0;
+      platform::waitForEvents(w, loop != nullptr ? 0 : 20, ready);
+      std::size_t n = 0;
+      const int code = platform::receiveSome(socket.get(), buf, n);
+      if (code == 0 && n == 0) break;
+      if (code == 0) got.insert(got.end(), buf, buf + n);
+      if (code != 0 && code != platform::kWsaEwouldblock) break;
+    }
+    return got;
+  }
   // True when the other end closed the connection (end of stream or
-  // reset) within a few seconds, running `loop` meanwhile.
-  bool closedBy(EventLoop& loop) {
+  // reset) within a few seconds, running `loop` (if any) meanwhile.
+  bool closedBy(EventLoop* loop = nullptr) {
     for (int i = 0; i < 300; ++i) {
-      loop.runOnce(10);
+      if (loop != nullptr) loop->runOnce(10);
+      std::vector<platform::WaitEntry> w{
+          {socket.get(), platform::kWaitRead, 0}};
+      int ready = 0;
+      platform::waitForEvents(w, loop != nullptr ? 0 : 10, ready);
       std::uint8_t buf[256];
       std::size_t got = 0;
       int code = platform::receiveSome(socket.get(), buf, got);

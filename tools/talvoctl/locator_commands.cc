@@ -22,6 +22,10 @@ struct ListArgs {
   bool json = false;
 };
 
+bool communication(const Status& st) {
+  return dynamic_cast<const CORBA::COMM_FAILURE*>(st.get()) != nullptr;
+}
+
 // A false result with no exception: the locator did not do it.
 void requireOk(std::string_view operation, bool ok) {
   if (!ok) failWith(std::string(operation) + " answered false");
@@ -122,8 +126,20 @@ void addLocatorCommands(CLI::App& app) {
       withDaemon([&](DaemonClient& c, Orb&) {
         Strings hosts;
         bool ok = false;
-        check("lookUp", c.lookUp(a->service, static_cast<std::uint8_t>(a->hops),
-                                 a->tag, &hosts, &ok));
+        Status st = c.lookUp(a->service, static_cast<std::uint8_t>(a->hops),
+                             a->tag, &hosts, &ok);
+        if (a->hops > 0 && communication(st)) {
+          // The daemon may have answered with its peer's failure: it is
+          // there when it answers another question.
+          bool exists = false;
+          if (!communication(c.serverExists("QV_daemon", &exists))) {
+            failWithStatus("the daemon at " + daemonEndpointText() +
+                               " passed the question on and the next daemon "
+                               "did not answer",
+                           std::move(st));
+          }
+        }
+        check("lookUp", std::move(st));
         requireOk("lookUp", ok);
         printList(hosts, a->json);
       });

@@ -70,7 +70,8 @@ Orb::Orb(OrbOptions options)
       pid_(options.pid != 0
                ? options.pid
                : static_cast<std::uint32_t>(platform::processId())),
-      ping_object_(std::make_shared<protocol::Interface>("CORBA::Object")) {
+      ping_object_(std::make_shared<protocol::Interface>("CORBA::Object")),
+      max_message_size_(parseMaxMessageSize(context_.maxMessageSize())) {
   ping_object_->addOperation(kPingSignature, [](protocol::Request&) {});
   EventLoopCallbacks callbacks;
   callbacks.on_open = [this](Channel& ch) { sessionOf(ch); };
@@ -78,18 +79,14 @@ Orb::Orb(OrbOptions options)
     ChannelTexts texts;
     const Session* s = session(ch.id());
     Session unknown;
-    if (s == nullptr) {
-      unknown.info.protocol =
-          static_cast<protocol::ProtocolKind>(ch.protocolKind());
-      s = &unknown;
-    }
+    if (s == nullptr) s = &unknown;
     texts.server_name = s->serverName();
     texts.host_name = s->hostName();
     texts.end_of_connection = s->endConnectionText(ch);
     return texts;
   };
-  callbacks.on_frame = [this](Channel& ch, ByteView frame) {
-    onFrame(ch, frame);
+  callbacks.on_data = [this](Channel& ch, ByteView bytes) {
+    onData(ch, bytes);
   };
   callbacks.on_closed = [this](Channel& ch,
                                const CORBA::SystemException* reason) {
@@ -135,8 +132,8 @@ std::shared_ptr<Session> Orb::sessionOf(const Channel& channel) {
   if (!session) {
     session = std::make_shared<Session>();
     session->info.identity = channel.identity();
-    session->info.protocol =
-        static_cast<protocol::ProtocolKind>(channel.protocolKind());
+    session->reader =
+        std::make_unique<MessageReader>(max_message_size_, channel.outgoing());
   }
   return session;
 }
@@ -198,13 +195,12 @@ void Orb::acceptBinding(Channel& channel, Session& peer, ByteView frame) {
     loop_.close(channel);
     return;
   }
-  applyBinding(channel, peer, m);
+  applyBinding(peer, m);
   Bytes answer = localBindingBody();
-  if (loop_.send(channel, answer) == nullptr) traceNewConnection(channel, peer);
+  if (sendFrame(channel, answer) == nullptr) traceNewConnection(channel, peer);
 }
 
-void Orb::applyBinding(Channel& channel, Session& peer,
-                       const protocol::BindingMessage& m) {
+void Orb::applyBinding(Session& peer, const protocol::BindingMessage& m) {
   peer.bound = true;
   peer.info.user_name = m.user_name.value_or("");
   peer.info.host_name = m.host_name.value_or("");
@@ -213,7 +209,6 @@ void Orb::applyBinding(Channel& channel, Session& peer,
   peer.info.pid = m.pid;
   peer.info.optimised = options_.optimise && m.sharesRepresentation();
   peer.info.protocol = protocol::ProtocolKind::kTalvo;
-  loop_.setNativeOrder(channel, peer.info.optimised);
 }
 
 void Orb::serveRequest(Channel& channel, Session& peer, ByteView frame) {
@@ -226,11 +221,11 @@ void Orb::serveRequest(Channel& channel, Session& peer, ByteView frame) {
   // open then.
   const std::uint64_t id = channel.id();
   const protocol::ReplySink later = [this, id](Bytes reply) {
-    if (Channel* ch = loop_.channel(id)) loop_.send(*ch, reply);
+    if (Channel* ch = loop_.channel(id)) sendFrame(*ch, reply);
   };
   std::optional<Bytes> reply =
       dispatcher_.handleRequest(peer.info, frame, &later);
-  if (reply) loop_.send(channel, *reply);
+  if (reply) sendFrame(channel, *reply);
 }
 
 void Orb::onClosed(Channel& channel, const CORBA::SystemException* reason) {
@@ -245,6 +240,10 @@ void Orb::onClosed(Channel& channel, const CORBA::SystemException* reason) {
   }
   channelClosed(channel.id(), reason);
   sessions_.erase(channel.id());
+}
+
+Status Orb::sendFrame(Channel& channel, ByteView body) {
+  return loop_.send(channel, makeTalvoFrame(body));
 }
 
 Bytes Orb::localBindingBody() {

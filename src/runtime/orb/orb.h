@@ -2,7 +2,13 @@
 // framing) to the request dispatcher (message bodies, operation tables).
 //
 // Serving: register interfaces with serve(), open a port with listen() (or
-// initialiseServer()), then keep calling runOnce(). Every accepted
+// initialiseServer()), then keep calling runOnce(). The Orb gathers each
+// connection's bytes into messages (connection.h): an accepted connection
+// that starts with "GIOP" goes to the registered IiopHandler (none: it is
+// closed with BAD_PARAM 10034 "IIOP"); everything else is the broker
+// protocol, whose frames over the size limit close the connection with
+// COMM_FAILURE 10089 and three trace lines, and whose frames of an unknown
+// message kind are dropped. Every accepted
 // connection starts with the binding exchange: the connecting side's first
 // frame is its binding message, which this side answers with its own; the
 // peer's user name, host, server name, marker and process id are kept in
@@ -49,6 +55,14 @@
 namespace talvo {
 
 class RuntimeConfig;
+
+// The IIOP protocol object, registered when the process speaks IIOP.
+class IiopHandler {
+ public:
+  virtual ~IiopHandler() = default;
+  // A complete GIOP message, header included.
+  virtual void onMessage(Channel& channel, ByteView message) = 0;
+};
 
 // Minor code of a server name that is not QV_SERVER_NAME (BAD_PARAM).
 inline constexpr std::uint32_t kMinorServerNameMismatch = 10022;
@@ -140,6 +154,16 @@ class Orb {
   // failure to listen writes "Initialisation of server ..." and returns it.
   Status initialiseServer(const std::string& server_name, bool registration);
   void setRegistrar(Registrar registrar) { registrar_ = std::move(registrar); }
+  // Not owned; null unregisters.
+  void setIiopHandler(IiopHandler* handler) { iiop_ = handler; }
+  // A check run over every broker frame body; a text result is a failure:
+  // the channel is closed with COMM_FAILURE 10097 and the text as detail.
+  void setIntegrityCheck(
+      std::function<std::optional<std::string>(ByteView)> check) {
+    integrity_ = std::move(check);
+  }
+  // The largest message body accepted (QV_MAX_MESSAGE_SIZE, read once).
+  std::uint64_t maxMessageSize() const { return max_message_size_; }
   bool initialised() const { return initialised_; }
 
   // Serves what is ready, waiting up to `timeout_ms` (negative: no limit).
@@ -218,7 +242,12 @@ class Orb {
     EventLoop::TimerId timer = 0;  // the deadline, then the reply time-out
   };
 
+  void onData(Channel& channel, ByteView bytes);
+  void receiveTalvo(Channel& channel, Session& session, ByteView frame);
+  void refuseTooLarge(Channel& channel, const Session& session);
   void onFrame(Channel& channel, ByteView frame);
+  // Queues one broker-protocol frame with `body`.
+  Status sendFrame(Channel& channel, ByteView body);
   void onClosed(Channel& channel, const CORBA::SystemException* reason);
   void channelAsync(const std::string& host, const std::string& port,
                     Clock::time_point deadline, ChannelDone done);
@@ -230,8 +259,7 @@ class Orb {
   void channelClosed(std::uint64_t channel,
                      const CORBA::SystemException* reason);
   void acceptBinding(Channel& channel, Session& peer, ByteView frame);
-  void applyBinding(Channel& channel, Session& peer,
-                    const protocol::BindingMessage& m);
+  void applyBinding(Session& peer, const protocol::BindingMessage& m);
   void serveRequest(Channel& channel, Session& peer, ByteView frame);
   std::shared_ptr<Session> sessionOf(const Channel& channel);
   void traceNewConnection(const Channel& channel, const Session& session);
@@ -260,6 +288,9 @@ class Orb {
   std::shared_ptr<protocol::Interface> ping_object_;
   Registrar registrar_;
   bool initialised_ = false;
+  IiopHandler* iiop_ = nullptr;
+  std::function<std::optional<std::string>(ByteView)> integrity_;
+  std::uint64_t max_message_size_;
 };
 
 }  // namespace talvo

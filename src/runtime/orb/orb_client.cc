@@ -66,7 +66,7 @@ void Orb::channelAsync(const std::string& host, const std::string& port,
         it->second.channel = ch->id();
         sessionOf(*ch)->opening = key;
         Bytes body = localBindingBody();
-        if (Status sent = loop_.send(*ch, body)) {
+        if (Status sent = sendFrame(*ch, body)) {
           openFailed(key, std::move(sent));
           return;
         }
@@ -90,7 +90,7 @@ void Orb::bindingAnswered(Channel& channel, Session& peer, ByteView frame) {
     loop_.close(channel);
     return;
   }
-  applyBinding(channel, peer, m);
+  applyBinding(peer, m);
   traceNewConnection(channel, peer);
   auto it = opening_.find(key);
   if (it == opening_.end()) return;
@@ -195,7 +195,7 @@ void Orb::sendCall(std::uint64_t id, Channel& ch) {
   Status st = protocol::encodeRequest(
       *out, call.ref.requestHeader(sig.operation, request_id, !sig.oneway()),
       sig, call.reply.args);
-  if (!st) st = loop_.send(ch, out->bytes());
+  if (!st) st = sendFrame(ch, out->bytes());
   if (st || sig.oneway()) {
     finishCall(id, std::move(st));
     return;

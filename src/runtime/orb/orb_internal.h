@@ -7,8 +7,8 @@
 
 #include "runtime/orb/session.h"
 #include "runtime/protocol/codec.h"
+#include "runtime/protocol/frame.h"
 #include "runtime/transport/channel.h"
-#include "runtime/transport/frame.h"
 
 namespace talvo::orb_internal {
 

@@ -1,9 +1,10 @@
 // Session: what the Orb knows of one connection beyond its socket: the
 // peer's binding (user name, host, server, marker, pid, the optimised flag
 // and the protocol, kept as the PeerInfo every request of the connection is
-// dispatched with), the IIOP peer's interface and description, and where
-// the binding exchange stands. The Orb keeps one per open channel, by
-// channel id, from the channel's opening to its close.
+// dispatched with), the IIOP peer's interface and description, where the
+// binding exchange stands, and the reader that gathers its messages. The Orb
+// keeps one per open channel, by channel id, from the channel's opening to its
+// close.
 //
 // It also writes the connection trace texts (without prefix) in the form of
 // the connection's protocol.
@@ -14,8 +15,10 @@
 #define TALVO_RUNTIME_ORB_SESSION_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "runtime/orb/connection.h"
 #include "runtime/protocol/request.h"
 #include "runtime/transport/channel.h"
 
@@ -27,7 +30,9 @@ struct Session {
   std::string interface_name;    // IIOP: the interface of the binding
   std::string peer_description;  // IIOP: the peer's own description
   bool bound = false;            // the binding is known (or was skipped)
-  std::string opening;           // host:port while this side awaits the binding
+  // host:port while this side awaits the binding.
+  std::string opening;
+  std::unique_ptr<MessageReader> reader;
 
   const std::string& hostName() const { return info.host_name; }
   const std::string& serverName() const { return info.server_name; }

@@ -3,9 +3,9 @@
 //
 // A channel carries its number, the peer's identity (both addresses, the
 // descriptor number for trace lines, the kernel credentials of a local
-// peer), whether this process made it, and the protocol its first bytes
-// chose (1 broker protocol, 2 IIOP). What the upper layers learn about the
-// peer later (its binding) is theirs to keep, by channel id. The event loop
+// peer) and whether this process made it. The protocol it speaks and what
+// the upper layers learn about the peer later (its binding) are theirs to
+// keep, by channel id. The event loop
 // (event_loop.h) creates, owns and destroys channels; upper layers hold a
 // Channel& only while a callback or a call runs, and its id() beyond that.
 //
@@ -24,9 +24,6 @@
 #include "platform/socket.h"
 
 namespace talvo {
-
-inline constexpr int kTalvoProtocolKind = 1;
-inline constexpr int kIiopProtocolKind = 2;
 
 class Channel {
  public:
@@ -50,20 +47,12 @@ class Channel {
   bool connected() const { return connected_; }
   // True for a channel this process connected, false for an accepted one.
   bool outgoing() const { return outgoing_; }
-  // The protocol the connection speaks (kTalvoProtocolKind or
-  // kIiopProtocolKind), decided by its first bytes.
-  int protocolKind() const { return protocol_kind_; }
-
-  // The largest frame body this channel accepts.
-  std::uint64_t maxMessageSize() const { return max_message_size_; }
 
  protected:
   friend class EventLoop;
   platform::PeerIdentity identity_;
   bool connected_ = false;
   bool outgoing_ = false;
-  int protocol_kind_ = kTalvoProtocolKind;
-  std::uint64_t max_message_size_ = 0;
 };
 
 class TalvoChannel : public Channel {

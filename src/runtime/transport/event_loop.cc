@@ -44,9 +44,7 @@ struct EventLoop::Depth {
   }
 };
 
-EventLoop::EventLoop(TransportContext& context)
-    : context_(context),
-      max_message_size_(parseMaxMessageSize(context.maxMessageSize())) {}
+EventLoop::EventLoop(TransportContext& context) : context_(context) {}
 
 EventLoop::~EventLoop() {
   // Channels first: their close may still touch watches and timers.

@@ -15,21 +15,15 @@
 //
 // On the core sit the channels: listening sockets, connections accepted
 // and made (connecting never blocks: the name lookup runs on a helper
-// thread, the connect completes as an event, retries are timers),
-// per-connection frame gathering and reply queues, close detection, and
-// protocol detection on the first four bytes. Sockets are non-blocking and
-// every connection is read and written independently, so a peer that stops
-// halfway through a frame, or never reads its replies, holds up nobody
-// else. Upper layers plug in through callbacks: a channel opened, a frame
-// received, a channel closed. They answer by queuing frames with send(); a
-// caller that needs a particular reply waits for it with waitForFrame(),
-// which runs the same loop (so other channels are served meanwhile;
-// callbacks may wait too, the loop is re-entrant).
-//
-// On an accepted connection the first four bytes decide the protocol:
-// "GIOP" goes to the registered IiopHandler (none: BAD_PARAM 10034
-// "IIOP"), anything else is the broker protocol, framed by a 4-byte
-// big-endian length.
+// thread, the connect completes as an event, retries are timers), bytes
+// delivered as they arrive, per-connection output queues, close detection
+// and the end-of-connection trace line. The transport knows no protocol:
+// the upper layer gathers the bytes into messages and queues its answers
+// as bytes with send(). Sockets are non-blocking and every connection is
+// read and written independently, so a peer that stops halfway through a
+// message, or never reads its replies, holds up nobody else. While the
+// upper layer handles a connection's bytes (and perhaps runs the loop
+// again to call out: the loop is re-entrant), that connection is not read.
 //
 // Thread safety: none, except LoopWaker::wake(). Everything else runs on
 // the thread that runs the loop.
@@ -50,12 +44,14 @@
 #include <vector>
 
 #include "runtime/except/exception.h"
+#include "runtime/protocol/message_buffer.h"
 #include "runtime/transport/channel.h"
-#include "runtime/transport/frame.h"
-#include "runtime/transport/message_buffer.h"
 #include "runtime/transport/transport_context.h"
 
 namespace talvo {
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
 
 // The peer's names as the upper layer learnt them (its binding), and the
 // end-of-connection trace text in the form of its protocol.
@@ -69,12 +65,9 @@ struct EventLoopCallbacks {
   // A channel was accepted or connected. The connecting side's upper layer
   // sends its binding message here.
   std::function<void(Channel&)> on_open;
-  // A complete broker-protocol frame body (message kind 0 to 3) arrived.
-  // The view is valid during the call only.
-  std::function<void(Channel&, ByteView frame)> on_frame;
-  // A frame was refused but the channel stays open (an unknown message
-  // kind: COMM_FAILURE 10089).
-  std::function<void(Channel&, const CORBA::SystemException&)> on_error;
+  // Bytes arrived, in any pieces. The view is valid until the callback
+  // returns or runs the loop, whichever is first: keep a copy.
+  std::function<void(Channel&, ByteView bytes)> on_data;
   // The channel is closing: `reason` is null when the peer or this process
   // closed it normally, else the failure. The channel is destroyed later;
   // its id is never reused.
@@ -82,14 +75,6 @@ struct EventLoopCallbacks {
   // What the upper layer knows of the peer, for the transport's trace
   // lines; unset, or empty fields, for a peer it knows nothing of.
   std::function<ChannelTexts(const Channel&)> describe;
-};
-
-// The IIOP protocol object, registered when the process speaks IIOP.
-class IiopHandler {
- public:
-  virtual ~IiopHandler() = default;
-  // A complete GIOP message, header included.
-  virtual void onFrame(Channel& channel, ByteView message) = 0;
 };
 
 // The secure transport "SSL-TCP", registered when present.
@@ -139,8 +124,7 @@ class EventLoop {
   // takes some of it (a peer that never reads cannot make us buffer more).
   static constexpr std::size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 
-  // `context` (not owned) must outlive the loop. The frame limit is read
-  // from it once, here.
+  // `context` (not owned) must outlive the loop.
   explicit EventLoop(TransportContext& context = TransportContext::process());
   ~EventLoop();
   EventLoop(const EventLoop&) = delete;
@@ -193,16 +177,7 @@ class EventLoop {
 
   void setCallbacks(EventLoopCallbacks callbacks);
   // Not owned; null unregisters.
-  void setIiopHandler(IiopHandler* handler) { iiop_ = handler; }
   void setSecureTransport(SecureTransport* secure) { secure_ = secure; }
-  // A check run over every broker frame body; a text result is a failure:
-  // the channel is closed with COMM_FAILURE 10097 and the text as detail.
-  void setIntegrityCheck(
-      std::function<std::optional<std::string>(ByteView)> check);
-  // Whether the message kinds of the channel's frames are in this
-  // process's byte order (the "NULL" codec of an optimised channel) rather
-  // than big-endian; false until the upper layer says so.
-  void setNativeOrder(Channel& channel, bool native);
   // How long one connect attempt may take before COMM_FAILURE 10087.
   void setConnectTimeout(std::chrono::milliseconds timeout);
 
@@ -237,28 +212,18 @@ class EventLoop {
   Status connect(const std::string& host, const std::string& port,
                  Channel** out, std::string_view transport = "TCP");
 
-  // Queues one broker-protocol frame with `body` and writes what the socket
-  // takes now. A write failure closes the channel (COMM_FAILURE 10083); a
-  // closed channel gives COMM_FAILURE 10088 "WSI Error: Operation On
-  // Invalid Socket".
-  Status send(Channel& channel, ByteView body);
-  // The same for a message built in a buffer (its length is filled in).
+  // Queues `bytes` and writes what the socket takes now. A write failure
+  // closes the channel (COMM_FAILURE 10083); a closed channel gives
+  // COMM_FAILURE 10088 "WSI Error: Operation On Invalid Socket".
+  Status send(Channel& channel, ByteView bytes);
+  Status send(Channel& channel, Bytes&& bytes);
+  // The same for a finished message buffer, written without copying.
   Status send(Channel& channel, MessageBuffer&& message);
-  // Queues bytes that are already framed (GIOP messages).
-  Status sendRaw(Channel& channel, ByteView bytes);
 
   // Closes the channel: shutdown, close, end-of-connection trace line,
-  // on_closed. Safe to call from callbacks and on a closed channel.
-  void close(Channel& channel);
-
-  // Runs the loop until a frame arrives on `channel` for which `match` is
-  // true; that frame goes to `out` and not to on_frame. Failures: the
-  // channel closes (its reason, or COMM_FAILURE 10082 "Windows Sockets
-  // Error: WSAECONNRESET" when it closed normally), or `timeout_ms` passes
-  // (COMM_FAILURE 10087, channel left open).
-  Status waitForFrame(Channel& channel,
-                      const std::function<bool(ByteView)>& match,
-                      int timeout_ms, Bytes& out);
+  // on_closed with `reason` (null: a normal close). Safe to call from
+  // callbacks and on a closed channel.
+  void close(Channel& channel, Status reason = nullptr);
 
   // Writes a prefixed trace line when the diagnostics level is not 0.
   void trace(const std::string& text, bool prefixed);
@@ -269,13 +234,11 @@ class EventLoop {
   // true, or null. For example the channel to a server on a host.
   Channel* find(const std::function<bool(const Channel&)>& match);
   std::size_t channelCount() const;
-  std::uint64_t maxMessageSize() const { return max_message_size_; }
   TransportContext& context() { return context_; }
 
  private:
   struct Connection;
   struct Listener;
-  struct Waiter;
   struct Connecting;
   struct WakeState;
   struct WakerEntry;
@@ -298,9 +261,7 @@ class EventLoop {
   void onReady(Connection& conn, short ready);
   void updateInterest(Connection& conn);
   void readFrom(Connection& conn);
-  void processInput(Connection& conn);
-  void deliver(Connection& conn, Bytes frame);
-  void refuseTooLarge(Connection& conn);
+  void deliver(Connection& conn, ByteView bytes);
   Status queue(Connection& conn, Bytes bytes,
                std::optional<MessageBuffer> buffer);
   void writeTo(Connection& conn);
@@ -317,9 +278,7 @@ class EventLoop {
 
   TransportContext& context_;
   EventLoopCallbacks callbacks_;
-  IiopHandler* iiop_ = nullptr;
   SecureTransport* secure_ = nullptr;
-  std::function<std::optional<std::string>(ByteView)> integrity_;
   std::chrono::milliseconds connect_timeout_{20000};
 
   std::unordered_map<int, FileEvent> files_;
@@ -333,12 +292,10 @@ class EventLoop {
   std::uint64_t next_connect_ = 1;
   std::map<std::uint64_t, std::unique_ptr<Connecting>> connecting_;
 
-  std::uint64_t max_message_size_;
   std::uint64_t next_id_ = 1;
   std::vector<std::unique_ptr<Listener>> listeners_;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::vector<std::unique_ptr<Connection>> closed_;
-  std::vector<Waiter*> waiters_;
   Bytes read_scratch_;
   int depth_ = 0;  // nesting of runOnce() and handleReady()
   struct Depth;

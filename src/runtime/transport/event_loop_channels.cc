@@ -1,5 +1,5 @@
-// The channels of the event loop: accepting, reading and cutting frames,
-// queued writes, closing, and waiting for a particular frame.
+// The channels of the event loop: accepting, reading, queued writes and
+// closing.
 
 #include <algorithm>
 
@@ -27,15 +27,6 @@ constexpr auto kListenerRest = std::chrono::milliseconds(100);
 
 void EventLoop::setCallbacks(EventLoopCallbacks callbacks) {
   callbacks_ = std::move(callbacks);
-}
-
-void EventLoop::setIntegrityCheck(
-    std::function<std::optional<std::string>(ByteView)> check) {
-  integrity_ = std::move(check);
-}
-
-void EventLoop::setNativeOrder(Channel& channel, bool native) {
-  if (Connection* conn = connectionOf(channel)) conn->native = native;
 }
 
 void EventLoop::setConnectTimeout(std::chrono::milliseconds timeout) {
@@ -80,19 +71,15 @@ std::size_t EventLoop::channelCount() const { return connections_.size(); }
 Channel& EventLoop::addConnection(platform::SocketHandle socket,
                                   const platform::SocketAddress& peer,
                                   bool outgoing) {
-  auto conn =
-      std::make_unique<Connection>(talvoFrameFormat(), max_message_size_);
+  auto conn = std::make_unique<Connection>();
   conn->channel = std::make_unique<TalvoTCPChannel>();
   Channel& ch = *conn->channel;
   ch.identity_ = platform::identifyPeer(socket.get(), peer);
   ch.identity_.channel = next_id_++;
   ch.connected_ = true;
   ch.outgoing_ = outgoing;
-  ch.max_message_size_ = max_message_size_;
   platform::setNoDelay(socket.get());
   conn->socket = std::move(socket);
-  // This side chose the protocol of the connections it makes.
-  conn->detected = outgoing;
   Connection* c = conn.get();
   connections_.emplace(ch.id(), std::move(conn));
   watch(c->socket.get(), kReadable,
@@ -119,26 +106,27 @@ void EventLoop::acceptAll(Listener& listener) {
 
 void EventLoop::readFrom(Connection& conn) {
   std::size_t total = 0;
-  while (!conn.eof && total < kReadBudget) {
-    // Read into the loop's scratch space (no zero-filling of the pending
-    // bytes); it is free again before any callback runs.
+  while (!conn.eof && !conn.closed && total < kReadBudget) {
+    // Read into the loop's scratch space (no zero-filling); the upper
+    // layer copies what it keeps before it can run the loop again.
     read_scratch_.resize(kReadPiece);
     std::size_t got = 0;
     int code = platform::receiveSome(conn.socket.get(), read_scratch_, got);
-    conn.pending.insert(conn.pending.end(), read_scratch_.begin(),
-                        read_scratch_.begin() + got);
     if (code == platform::kWsaEwouldblock) break;
     if (code != 0) {
       closeWith(conn, socketFailure(kMinorReceive, code));
       return;
     }
-    if (got == 0) conn.eof = true;
+    if (got == 0) {
+      conn.eof = true;
+      break;
+    }
     total += got;
+    deliver(conn, ByteView(read_scratch_.data(), got));
     // A short read emptied the socket's queue: what arrives later is
     // reported by the next wait, so no read is spent to hear EAGAIN.
     if (got < kReadPiece) break;
   }
-  processInput(conn);
   if (conn.eof && !conn.closed) {
     // Hand over what is still queued if the socket takes it, then close.
     if (conn.out_bytes > 0) writeTo(conn);
@@ -146,79 +134,13 @@ void EventLoop::readFrom(Connection& conn) {
   }
 }
 
-void EventLoop::processInput(Connection& conn) {
-  while (!conn.closed) {
-    ByteView view(conn.pending.data() + conn.pending_pos,
-                  conn.pending.size() - conn.pending_pos);
-    if (!conn.detected) {
-      if (view.size() < 4 && !conn.eof) break;
-      if (detectProtocol(view) == WireProtocol::kIiop) {
-        if (iiop_ == nullptr) {
-          closeWith(conn, fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP"));
-          return;
-        }
-        conn.assembler.setFormat(giopFrameFormat());
-        conn.channel->protocol_kind_ = kIiopProtocolKind;
-      }
-      conn.detected = true;
-    }
-    if (view.empty()) break;
-    const std::size_t before = view.size();
-    FrameAssembler::Result result = conn.assembler.feed(view);
-    conn.pending_pos += before - view.size();
-    if (result == FrameAssembler::Result::kTooLarge) {
-      refuseTooLarge(conn);
-      return;
-    }
-    if (result == FrameAssembler::Result::kNeedMore) break;
-    deliver(conn, conn.assembler.takeFrame());
-  }
-  if (conn.pending_pos == conn.pending.size()) {
-    conn.pending.clear();
-    conn.pending_pos = 0;
-  } else if (conn.pending_pos >= kReadPiece) {
-    conn.pending.erase(conn.pending.begin(),
-                       conn.pending.begin() + conn.pending_pos);
-    conn.pending_pos = 0;
-  }
-}
-
-void EventLoop::deliver(Connection& conn, Bytes frame) {
-  Channel& ch = *conn.channel;
-  const bool iiop = ch.protocolKind() == kIiopProtocolKind;
-  if (!iiop) {
-    if (integrity_) {
-      if (std::optional<std::string> failure = integrity_(frame)) {
-        closeWith(conn, fail<CORBA::COMM_FAILURE>(kMinorIntegrity, *failure));
-        return;
-      }
-    }
-    std::optional<std::int32_t> kind = frameKind(frame, conn.native);
-    if (!kind || !isKnownKind(*kind)) {
-      if (callbacks_.on_error) {
-        CORBA::COMM_FAILURE refused(kMinorFrame);
-        callbacks_.on_error(ch, refused);
-      }
-      return;
-    }
-  }
-  for (auto it = waiters_.rbegin(); it != waiters_.rend(); ++it) {
-    Waiter& w = **it;
-    if (w.channel_id == ch.id() && !w.done && (*w.match)(frame)) {
-      w.frame = std::move(frame);
-      w.done = true;
-      return;
-    }
-  }
-  // While the upper layer handles the frame (and perhaps runs the loop to
-  // call out), this connection is not read: its next frames wait their turn.
+void EventLoop::deliver(Connection& conn, ByteView bytes) {
+  if (!callbacks_.on_data) return;
+  // While the upper layer handles the bytes (and perhaps runs the loop to
+  // call out), this connection is not read: its next bytes wait their turn.
   ++conn.busy;
   updateInterest(conn);
-  if (iiop) {
-    iiop_->onFrame(ch, frame);
-  } else if (callbacks_.on_frame) {
-    callbacks_.on_frame(ch, frame);
-  }
+  callbacks_.on_data(*conn.channel, bytes);
   --conn.busy;
   if (!conn.closed) updateInterest(conn);
 }
@@ -242,48 +164,25 @@ void EventLoop::onReady(Connection& conn, short ready) {
       (ready & (kReadable | kHangUp | kError))) {
     readFrom(conn);
   }
-  if (!conn.closed && conn.busy == 0) {
-    // Frames left behind while the connection was busy.
-    if (conn.pending_pos < conn.pending.size()) processInput(conn);
-  }
   if (!conn.closed) updateInterest(conn);
 }
 
-void EventLoop::refuseTooLarge(Connection& conn) {
-  const Channel& ch = *conn.channel;
-  const ChannelTexts names = describe(ch);
-  std::string who =
-      names.server_name.empty() ? ch.description() : names.server_name;
-  std::string host =
-      names.host_name.empty() ? ch.peerAddress().dotted() : names.host_name;
-  trace("Got too large a message, from client: " + who + ", on host: " + host +
-            ".",
-        false);
-  trace(
-      "Purported size was: " + std::to_string(conn.assembler.purportedSize()) +
-          " Max allowed is " + std::to_string(conn.assembler.maxSize()),
-      false);
-  trace("Closing connection.", false);
-  closeWith(conn, fail<CORBA::COMM_FAILURE>(kMinorFrame));
-}
-
-Status EventLoop::send(Channel& channel, ByteView body) {
+Status EventLoop::send(Channel& channel, ByteView bytes) {
   Connection* conn = connectionOf(channel);
   if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  return queue(*conn, makeTalvoFrame(body), std::nullopt);
+  return queue(*conn, Bytes(bytes.begin(), bytes.end()), std::nullopt);
+}
+
+Status EventLoop::send(Channel& channel, Bytes&& bytes) {
+  Connection* conn = connectionOf(channel);
+  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
+  return queue(*conn, std::move(bytes), std::nullopt);
 }
 
 Status EventLoop::send(Channel& channel, MessageBuffer&& message) {
   Connection* conn = connectionOf(channel);
   if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  message.finish();
   return queue(*conn, {}, std::move(message));
-}
-
-Status EventLoop::sendRaw(Channel& channel, ByteView bytes) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  return queue(*conn, Bytes(bytes.begin(), bytes.end()), std::nullopt);
 }
 
 Status EventLoop::queue(Connection& conn, Bytes bytes,
@@ -295,7 +194,7 @@ Status EventLoop::queue(Connection& conn, Bytes bytes,
   item.buffer = std::move(buffer);
   conn.out_bytes += item.size;
   conn.out.push_back(std::move(item));
-  // Only the first of a run of queued frames writes at once; the rest go
+  // Only the first of a run of queued messages writes at once; the rest go
   // out when the socket is ready again.
   if (conn.out_bytes == conn.out.back().size) writeTo(conn);
   if (!conn.closed) updateInterest(conn);
@@ -344,8 +243,10 @@ void EventLoop::writeTo(Connection& conn) {
   }
 }
 
-void EventLoop::close(Channel& channel) {
-  if (Connection* conn = connectionOf(channel)) closeWith(*conn, nullptr);
+void EventLoop::close(Channel& channel, Status reason) {
+  if (Connection* conn = connectionOf(channel)) {
+    closeWith(*conn, std::move(reason));
+  }
 }
 
 void EventLoop::closeWith(Connection& conn, Status reason) {
@@ -359,12 +260,6 @@ void EventLoop::closeWith(Connection& conn, Status reason) {
   conn.out.clear();
   conn.out_bytes = 0;
   trace(describe(ch).end_of_connection, true);
-  for (Waiter* w : waiters_) {
-    if (w->channel_id == ch.id() && !w->done) {
-      w->closed = true;
-      if (reason) w->reason = reason->cloneSystem();
-    }
-  }
   if (callbacks_.on_closed) callbacks_.on_closed(ch, reason.get());
   auto it = connections_.find(ch.id());
   closed_.push_back(std::move(it->second));
@@ -372,36 +267,5 @@ void EventLoop::closeWith(Connection& conn, Status reason) {
 }
 
 void EventLoop::purgeClosed() { closed_.clear(); }
-
-Status EventLoop::waitForFrame(Channel& channel,
-                               const std::function<bool(ByteView)>& match,
-                               int timeout_ms, Bytes& out) {
-  Connection* conn = connectionOf(channel);
-  if (conn == nullptr) return wsiFailure(WsiError::kInvalidSocket);
-  Waiter waiter{channel.id(), &match, {}, false, false, nullptr};
-  waiters_.push_back(&waiter);
-  struct Unregister {
-    std::vector<Waiter*>& list;
-    Waiter* w;
-    ~Unregister() { list.erase(std::find(list.begin(), list.end(), w)); }
-  } unregister{waiters_, &waiter};
-
-  // Frames already received (when called from a callback of this channel).
-  processInput(*conn);
-  const Clock::time_point deadline =
-      timeout_ms < 0 ? Clock::time_point::max()
-                     : Clock::now() + std::chrono::milliseconds(timeout_ms);
-  if (Status st =
-          runUntil([&] { return waiter.done || waiter.closed; }, deadline)) {
-    return st;
-  }
-  if (waiter.done) {
-    out = std::move(waiter.frame);
-    return nullptr;
-  }
-  if (waiter.reason) return std::move(waiter.reason);
-  return fail<CORBA::COMM_FAILURE>(kMinorReceive,
-                                   socketErrorText(platform::kWsaEconnreset));
-}
 
 }  // namespace talvo

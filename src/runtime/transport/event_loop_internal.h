@@ -15,7 +15,7 @@
 
 namespace talvo {
 
-// One queued outgoing frame: plain bytes or a chunked message.
+// One queued outgoing message: plain bytes or a chunked buffer.
 struct OutItem {
   Bytes bytes;
   std::optional<MessageBuffer> buffer;
@@ -23,19 +23,11 @@ struct OutItem {
 };
 
 struct EventLoop::Connection {
-  Connection(const FrameFormat& format, std::uint64_t max_size)
-      : assembler(format, max_size) {}
-
   std::unique_ptr<TalvoTCPChannel> channel;
   platform::SocketHandle socket;
-  FrameAssembler assembler;
-  Bytes pending;  // received, not yet cut into frames
-  std::size_t pending_pos = 0;
-  bool detected = false;  // protocol decided
-  bool native = false;    // message kinds in this process's byte order
-  bool eof = false;       // peer finished sending
+  bool eof = false;  // peer finished sending
   bool closed = false;
-  int busy = 0;  // frames of this connection being handled
+  int busy = 0;  // the upper layer is handling this connection's bytes
   std::deque<OutItem> out;
   std::size_t out_offset = 0;  // bytes of out.front() already written
   std::size_t out_bytes = 0;   // unwritten bytes in `out`
@@ -74,15 +66,6 @@ struct EventLoop::Connecting {
   std::shared_ptr<LoopWaker> resolver;  // while the helper thread looks up
   platform::SocketHandle socket;
   TimerId timer = 0;  // the attempt's time-out, or the pause before the next
-};
-
-struct EventLoop::Waiter {
-  std::uint64_t channel_id;
-  const std::function<bool(ByteView)>* match;
-  Bytes frame;
-  bool done = false;
-  bool closed = false;
-  Status reason;
 };
 
 }  // namespace talvo

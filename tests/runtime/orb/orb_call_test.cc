@@ -4,11 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "orb_test_util.h"
-#include "platform/errors.h"
-#include "platform/socket.h"
-#include "runtime/protocol/message.h"
-#include "runtime/transport/frame.h"
-#include "runtime/transport/socket_failure.h"
 
 namespace talvo::testing {
 namespace {
@@ -58,47 +53,6 @@ TEST_F(OrbCallTest, BindingExchangeGivesPrincipalAndPid) {
   EXPECT_EQ(session->info.identity.local.address, 0x7f000001u);
   EXPECT_EQ(session->info.identity.channel, ch->id());
   EXPECT_EQ(context.count("New Connection ("), 1);
-}
-
-TEST_F(OrbCallTest, RequestWithoutBindingIsServedAnonymously) {
-  // A raw peer whose first frame is a request.
-  platform::SocketHandle s;
-  ASSERT_EQ(platform::openStreamSocket(s), 0);
-  int code = platform::startConnect(s.get(), {0x7f000001, server.port});
-  if (code == platform::kWsaEinprogress) {
-    code = platform::finishConnect(s.get(), 5000);
-  }
-  ASSERT_EQ(code, 0);
-  protocol::Signature sig;
-  ASSERT_EQ(protocol::parseSignature(kWhoAmI, sig), nullptr);
-  auto enc = protocol::makeEncoder(protocol::CodecKind::kXdr);
-  std::vector<Value> args(2);
-  ASSERT_EQ(
-      protocol::encodeRequest(
-          *enc, server.target().ref.requestHeader("whoAmI", 9), sig, args),
-      nullptr);
-  Bytes frame = makeTalvoFrame(enc->bytes());
-  ByteView piece(frame);
-  std::size_t sent = 0;
-  platform::sendPieces(s.get(), std::span(&piece, 1), sent);
-  ASSERT_EQ(sent, frame.size());
-  // Read the reply frame (blocking waits on the raw socket).
-  Bytes got;
-  std::uint8_t buf[512];
-  for (int i = 0; i < 200 && got.size() < 8; ++i) {
-    std::vector<platform::WaitEntry> w{{s.get(), platform::kWaitRead, 0}};
-    int ready = 0;
-    platform::waitForEvents(w, 50, ready);
-    std::size_t n = 0;
-    if (platform::receiveSome(s.get(), buf, n) == 0) {
-      got.insert(got.end(), buf, buf + n);
-    }
-  }
-  ASSERT_GE(got.size(), 12u);
-  EXPECT_EQ(got[7], 1);  // kind 1: a normal reply
-  std::lock_guard lock(server.seen.mu);
-  EXPECT_EQ(server.seen.principal, "");
-  EXPECT_EQ(server.seen.pid, 0u);
 }
 
 TEST_F(OrbCallTest, OnewayHasNoReplyAndKeepsOrder) {

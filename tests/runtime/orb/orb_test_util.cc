@@ -35,8 +35,6 @@ std::shared_ptr<protocol::Interface> makeAccount(Seen& seen) {
     seen.pid = r.peer.pid;
   });
   add(kGetName, [](Request& r) { r.result = Value::ofString("lower"); });
-  add(kGetNameUpper, [](Request& r) { r.result = Value::ofString("upper"); });
-  add(kEcho, [](Request& r) { r.result = r.arg(0); });
   return account;
 }
 

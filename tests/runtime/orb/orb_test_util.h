@@ -38,8 +38,6 @@ inline constexpr const char* kFailUser = "Ro~failUser~,>{v},N{}";
 inline constexpr const char* kNotify = "Ro~notify~+text{0},>{v},O{}";
 inline constexpr const char* kWhoAmI = "Ro~whoAmI~-user{0},-pid{ul},>{v},N{}";
 inline constexpr const char* kGetName = "Ro~getName~,>{0},N{}";
-inline constexpr const char* kGetNameUpper = "Ro~GetName~,>{0},N{}";
-inline constexpr const char* kEcho = "Ro~echo~+data{S{o},0},>{S{o},0},N{}";
 
 // The "Account" interface of the tests.
 std::shared_ptr<protocol::Interface> makeAccount(Seen& seen);

@@ -1,4 +1,4 @@
-// The process-wide transport context: connection trace lines reach the
+// The process-wide transport context: the connection's end line reaches the
 // run time's trace stream with the trace-line prefix, and nothing does at
 // diagnostics level 0.
 
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/environment.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
 #include "runtime/transport/event_loop.h"
@@ -51,28 +50,17 @@ class ProcessContextTest : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
-TEST_F(ProcessContextTest, ConnectionLinesCarryThePrefix) {
+TEST_F(ProcessContextTest, EndLineCarriesThePrefixLevelZeroIsSilent) {
   runtimeConfig().setDiagnosticsLevel(1);
   openAndClose();
   ASSERT_FALSE(lines_.empty());
   const std::string prefix = runtimeConfig().tracePrefix();
   EXPECT_EQ(lines_[0].rfind(prefix + "End of Connection (", 0), 0u)
       << lines_[0];
-}
-
-TEST_F(ProcessContextTest, LevelZeroIsSilent) {
+  lines_.clear();
   runtimeConfig().setDiagnosticsLevel(0);
   openAndClose();
   EXPECT_TRUE(lines_.empty());
-}
-
-TEST_F(ProcessContextTest, MaxMessageSizeIsReadFromTheEnvironment) {
-  ASSERT_TRUE(platform::setEnv("QV_MAX_MESSAGE_SIZE", "9000"));
-  EXPECT_EQ(EventLoop().maxMessageSize(), 9000u);
-  ASSERT_TRUE(platform::setEnv("QV_MAX_MESSAGE_SIZE", "8192"));
-  EXPECT_EQ(EventLoop().maxMessageSize(), 8388608u);
-  platform::unsetEnv("QV_MAX_MESSAGE_SIZE");
-  EXPECT_EQ(EventLoop().maxMessageSize(), 8388608u);
 }
 
 }  // namespace

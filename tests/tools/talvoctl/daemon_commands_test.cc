@@ -169,17 +169,6 @@ TEST_F(DaemonCommandsTest, ExceptionsArePrintedAndExitOne) {
             "10241-- Operation refused\n"
             "  - There is no server ghost in the implementation repository.\n"
             "  [Completion status : COMPLETED_NO]\n");
-
-  // Operations still waiting for their subsystem: the printed form.
-  for (const char* cmd : {"lookup svc", "list-hosts g --group --json"}) {
-    Result pending = run(cmd);
-    EXPECT_EQ(pending.status, 1) << cmd;
-    EXPECT_NE(pending.err.find("CORBA::NO_IMPLEMENT\n10200-- No implementation "
-                               "available\n"),
-              std::string::npos)
-        << cmd << "\n"
-        << pending.err;
-  }
   EXPECT_EQ(run("bind ghost").status, 1);
 }
 

@@ -141,7 +141,8 @@ class LoopbackDaemon {
 
  private:
   TempDir dir_;
-  TestConfig config_{{{"QV_DAEMON_PORT", "7591"}}};
+  TestConfig config_{
+      {{"QV_DAEMON_PORT", "7591"}, {"QV_LOCATOR_PATH", dir_.path()}}};
   std::ostringstream out_, err_;
   QuietContext context_;
   FakeActivationRuntime runtime_;

@@ -16,19 +16,6 @@ TypeDesc parsed(std::string_view text) {
 
 // --- round trips ------------------------------------------------------------
 
-TEST(TypeLetters, EveryKindAndBack) {
-  const char* letters[] = {"n", "v", "s", "l", "us", "ul", "f", "d",
-                           "b", "c", "o", "a", "T",  "P",  "O", "R",
-                           "U", "E", "0", "S", "A",  "L",  "X"};
-  for (int k = 0; k <= 22; ++k) {
-    EXPECT_EQ(typeLetter(k), letters[k]);
-    EXPECT_EQ(kindOfLetter(letters[k]), static_cast<TypeKind>(k));
-  }
-  EXPECT_EQ(typeLetter(23), "");
-  EXPECT_EQ(typeLetter(-1), "");
-  EXPECT_EQ(kindOfLetter("q"), std::nullopt);
-}
-
 TEST(TypeText, DescriptionsOfTheRunTimeReadAndWriteBack) {
   for (std::string_view text :
        {"R~QV_ServiceDetail~service_detail_type{ul},service_detail{S{o},0}",

@@ -1,4 +1,4 @@
-#include "runtime/transport/frame.h"
+#include "runtime/protocol/frame.h"
 
 #include <algorithm>
 #include <charconv>

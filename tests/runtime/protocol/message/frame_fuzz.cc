@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "runtime/transport/frame.h"
+#include "runtime/protocol/frame.h"
 
 using talvo::ByteView;
 using talvo::FrameAssembler;

@@ -10,8 +10,8 @@
 //
 // Thread safety: none; a buffer is a value owned by one thread.
 
-#ifndef TALVO_RUNTIME_TRANSPORT_MESSAGE_BUFFER_H_
-#define TALVO_RUNTIME_TRANSPORT_MESSAGE_BUFFER_H_
+#ifndef TALVO_RUNTIME_PROTOCOL_MESSAGE_BUFFER_H_
+#define TALVO_RUNTIME_PROTOCOL_MESSAGE_BUFFER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -61,4 +61,4 @@ class MessageBuffer {
 
 }  // namespace talvo
 
-#endif  // TALVO_RUNTIME_TRANSPORT_MESSAGE_BUFFER_H_
+#endif  // TALVO_RUNTIME_PROTOCOL_MESSAGE_BUFFER_H_

@@ -10,8 +10,8 @@
 // This is pure code: no sockets, no clocks. Thread safety: none; one
 // assembler belongs to one connection.
 
-#ifndef TALVO_RUNTIME_TRANSPORT_FRAME_H_
-#define TALVO_RUNTIME_TRANSPORT_FRAME_H_
+#ifndef TALVO_RUNTIME_PROTOCOL_FRAME_H_
+#define TALVO_RUNTIME_PROTOCOL_FRAME_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -102,4 +102,4 @@ WireProtocol detectProtocol(ByteView first_bytes);
 
 }  // namespace talvo
 
-#endif  // TALVO_RUNTIME_TRANSPORT_FRAME_H_
+#endif  // TALVO_RUNTIME_PROTOCOL_FRAME_H_

@@ -1,4 +1,4 @@
-#include "runtime/transport/message_buffer.h"
+#include "runtime/protocol/message_buffer.h"
 
 #include <algorithm>
 #include <cstring>
