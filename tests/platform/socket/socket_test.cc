@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -54,6 +56,27 @@ TEST(SocketRoundTrip, SocketsAreNonBlockingAndCloseOnExec) {
   std::vector<std::uint8_t> buf(16);
   std::size_t got = 0;
   EXPECT_EQ(receiveSome(p.server.get(), buf, got), kWsaEwouldblock);
+}
+
+// A connection's identity: both addresses, and kernel credentials only
+// where the kernel has them (a local socket pair, not TCP).
+TEST(SocketRoundTrip, PeerIdentityOfTcpAndLocalConnections) {
+  Pair p = connectedPair();
+  SocketAddress client;
+  ASSERT_EQ(localAddress(p.client.get(), client), 0);
+  const PeerIdentity tcp = identifyPeer(p.server.get(), client);
+  EXPECT_EQ(tcp.peer.port, client.port);
+  EXPECT_EQ(tcp.local.port, p.port);
+  EXPECT_EQ(tcp.local.address, kLoopback);
+  EXPECT_EQ(tcp.descriptor, p.server.get());
+  EXPECT_FALSE(tcp.credentials.has_value());
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  SocketHandle a(ends[0]), b(ends[1]);
+  const PeerIdentity local = identifyPeer(a.get(), {});
+  ASSERT_TRUE(local.credentials.has_value());
+  EXPECT_EQ(local.credentials->pid, ::getpid());
+  EXPECT_EQ(local.credentials->uid, ::getuid());
 }
 
 TEST(SocketRoundTrip, ResolvesDottedAndNamedHosts) {
