@@ -41,12 +41,39 @@
 #include <set>
 #include <thread>
 
-#include "../../tests/daemon/e2e/e2e_support.h"
 #include "runtime/protocol/codec.h"
 #include "runtime/protocol/message.h"
+#include "support/talvod.h"
+#include "support/talvod_client.h"
 
 namespace talvo::testing {
 namespace {
+
+using client::DaemonOp;
+using protocol::Value;
+
+Value S(std::string s) { return Value::ofString(std::move(s)); }
+Value L(const std::vector<std::string>& v) { return Value::ofStrings(v); }
+Value U(std::uint32_t v) { return Value::ofULong(v); }
+
+// The daemon under measurement, and a client that calls it with one value
+// per parameter of the operation's signature (outs left void).
+struct BenchDaemon : DaemonUnderTest {
+  BenchDaemon(const std::string& priority, const std::string& program)
+      : DaemonUnderTest(
+            {.settings = priority.empty() ? "" : "Priority=" + priority + "\n",
+             .program = program}) {}
+  Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
+    return client().orb().call(target(), client::daemonOperation(op).signature,
+                               std::move(args), reply);
+  }
+  Target target() { return client().target(); }
+  TalvodClient& client() {
+    if (!client_) client_ = std::make_unique<TalvodClient>(port());
+    return *client_;
+  }
+  std::unique_ptr<TalvodClient> client_;
+};
 
 using Clock = std::chrono::steady_clock;
 
@@ -231,7 +258,7 @@ Figures roundTrips(std::uint16_t port, const Bytes& frame, int clients,
 }
 
 // The request frame (length and body) of `op` with `args`.
-Bytes requestFrame(DaemonUnderTest& d, DaemonOp op,
+Bytes requestFrame(BenchDaemon& d, DaemonOp op,
                    const std::vector<Value>& args) {
   const protocol::Signature& sig = client::daemonSignature(op);
   auto out = protocol::makeEncoder(protocol::CodecKind::kXdr);
@@ -292,16 +319,14 @@ long rssKiB(pid_t pid) {
 // One talvod under measurement.
 struct Side {
   std::string name;
-  std::unique_ptr<DaemonUnderTest> d;
+  std::unique_ptr<BenchDaemon> d;
   Bytes exists, details;
   long rss_start = 0;
   std::map<std::string, Figures> figures;  // by "op/clients"
 };
 
 bool prepare(Side& s, const std::string& program, const std::string& priority) {
-  DaemonSetup setup;
-  setup.priority = priority;
-  s.d = std::make_unique<DaemonUnderTest>(setup, program);
+  s.d = std::make_unique<BenchDaemon>(priority, program);
   if (!s.d->ready()) {
     std::cerr << s.name << ": talvod did not start: " << s.d->process().errors()
               << "\n";
@@ -341,7 +366,7 @@ void endServers(Side& s) {
 // alternate with bare starts of the same program.
 void launching(Side& s) {
   std::string probe = TALVO_LAUNCH_PROBE;
-  DaemonUnderTest& d = *s.d;
+  BenchDaemon& d = *s.d;
   const std::string cmd = probe + " " + d.dir().file("report") + " 120";
   CallReply r;
   d.call(DaemonOp::kNewSharedServer, {S("each"), L({"m"}), L({cmd}), U(2)}, r);

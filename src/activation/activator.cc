@@ -9,7 +9,7 @@
 namespace talvo {
 
 bool isNumericPrincipal(const OptionalText& principal) {
-  return principal && leadingInteger(principal) != 0;
+  return principal && leadingInteger(*principal) != 0;
 }
 
 Activator::Activator(ActivationRuntime& runtime,
@@ -135,7 +135,7 @@ Status Activator::listActive(std::vector<ServerDetails>& out) {
     details.code = record->code;
     details.comms = record->comms;
     details.port = record->port;
-    details.OSspecific = static_cast<std::uint32_t>(record->processId());
+    details.osSpecific = static_cast<std::uint32_t>(record->processId());
     details.status = record->status;
     out.push_back(std::move(details));
   }

@@ -32,16 +32,7 @@ namespace talvo {
 using OptionalText = std::optional<std::string>;
 
 // One element of listActiveServers (QV_daemon::serverDetails).
-struct ServerDetails {
-  std::string server;
-  std::string marker;
-  std::string principal;
-  std::string code;
-  std::string comms;
-  std::string port;
-  std::uint32_t OSspecific = 0;  // the process id
-  LaunchStatus status = LaunchStatus::inActive;
-};
+using client::ServerDetails;
 
 // The arguments of a launch, in the order the binding service passes them.
 struct LaunchRequest {

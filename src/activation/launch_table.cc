@@ -1,6 +1,7 @@
 #include "activation/launch_table.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -76,29 +77,31 @@ LaunchKeyParts splitLaunchKey(std::string_view key) {
   return parts;
 }
 
-std::int32_t leadingInteger(const char* text) {
-  if (text == nullptr) return 0;
-  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+std::int32_t leadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+    ++i;
+  }
   bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  long long value = 0;
-  constexpr long long kLimit = 1LL << 32;
-  while (std::isdigit(static_cast<unsigned char>(*text))) {
-    if (value < kLimit) value = value * 10 + (*text - '0');
-    ++text;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i++] == '-';
   }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    return std::numeric_limits<std::int32_t>::max();
+  // Unsigned, so that from_chars takes digits only (no second sign).
+  std::uint64_t magnitude = 0;
+  auto [end, error] =
+      std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
+  if (end == text.data() + i) return 0;  // no digits
+  constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
+  if (error == std::errc::result_out_of_range || magnitude > kMax + negative) {
+    return negative ? std::numeric_limits<std::int32_t>::min()
+                    : std::numeric_limits<std::int32_t>::max();
   }
-  if (value < std::numeric_limits<std::int32_t>::min()) {
-    return std::numeric_limits<std::int32_t>::min();
-  }
-  return static_cast<std::int32_t>(value);
+  const auto value = static_cast<std::int64_t>(magnitude);
+  return static_cast<std::int32_t>(negative ? -value : value);
 }
 
-std::int32_t leadingInteger(const std::optional<std::string>& text) {
-  return text ? leadingInteger(text->c_str()) : 0;
+std::int32_t leadingInteger(const char* text) {
+  return text == nullptr ? 0 : leadingInteger(std::string_view(text));
 }
 
 std::uint32_t LaunchTable::hash(std::string_view key) {

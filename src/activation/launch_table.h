@@ -20,14 +20,12 @@
 #include <string_view>
 #include <vector>
 
+#include "client/daemon_types.h"
+
 namespace talvo {
 
-// How a server process came to run (values of QV_daemon::LaunchStatus).
-enum class LaunchStatus : std::uint32_t {
-  inActive = 0,
-  manualLaunch = 1,     // the server registered itself
-  automaticLaunch = 2,  // the daemon launched it
-};
+// How a server process came to run (QV_daemon::LaunchStatus).
+using client::LaunchStatus;
 
 struct LaunchRecord {
   std::string code;
@@ -69,8 +67,10 @@ LaunchKeyParts splitLaunchKey(std::string_view key);
 
 // The value of a text read like atoi: leading white space, an optional
 // sign, decimal digits, the rest ignored (0 when there are no digits;
-// clamped to the 32-bit range). Absent reads as 0.
-std::int32_t leadingInteger(const std::optional<std::string>& text);
+// clamped to the 32-bit range). A null text reads as 0. The one reader of
+// such numbers for the daemon's settings, configuration values and
+// checkpoint file.
+std::int32_t leadingInteger(std::string_view text);
 std::int32_t leadingInteger(const char* text);
 
 class LaunchTable {

@@ -35,7 +35,7 @@ int PortAllocator::allocatePort(Status& error) {
     last_ = static_cast<std::int32_t>(next);
     // A number outside the TCP port range is never free.
     if (last_ > 0 && last_ <= 65535 &&
-        isPortFree(static_cast<std::uint16_t>(last_))) {
+        probe_(static_cast<std::uint16_t>(last_))) {
       return last_;
     }
   }

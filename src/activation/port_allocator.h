@@ -42,6 +42,11 @@ class PortAllocator {
 
   // True when the port can be bound right now.
   static bool isPortFree(std::uint16_t port);
+  // Replaces isPortFree as the test of a port (for tests that decide which
+  // ports are taken).
+  void setPortProbe(std::function<bool(std::uint16_t)> probe) {
+    probe_ = std::move(probe);
+  }
 
   bool hasBase() const { return hasBase_; }
   int base() const { return base_; }
@@ -56,6 +61,7 @@ class PortAllocator {
   std::int32_t range_ = 0;
   std::int32_t last_ = 0;
   TracePrefix tracePrefix_;
+  std::function<bool(std::uint16_t)> probe_ = &PortAllocator::isPortFree;
 };
 
 }  // namespace talvo

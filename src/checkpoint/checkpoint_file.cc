@@ -3,32 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "activation/launch_table.h"
 #include "platform/files.h"
 #include "runtime/config/trace_stream.h"
 #include "runtime/protocol/match_pattern.h"
 
 namespace talvo::checkpoint {
 namespace {
-
-// atoi: leading blanks, a sign, digits; the rest ignored; clamped.
-std::int32_t atoiField(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() &&
-         (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), 1LL << 32);
-  }
-  if (negative) value = -value;
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
-}
 
 bool isPatternChar(char c) {
   return c == '*' || c == '?' || c == '[' || c == '\\';
@@ -98,12 +79,12 @@ CheckpointEntry parseCheckpointLine(std::string_view line) {
   // The state is the one character after the third ":".
   std::string_view key = entryKey(line);
   if (!key.empty() && key.size() < line.size()) e.state = line[key.size()];
-  e.pid = atoiField(fields[4]);
-  e.size = atoiField(fields[5]);
+  e.pid = leadingInteger(fields[4]);
+  e.size = leadingInteger(fields[5]);
   e.comms = fields[6];
   e.code = fields[7];
   e.port = fields[8];
-  e.status = atoiField(fields[9]);
+  e.status = leadingInteger(fields[9]);
   return e;
 }
 

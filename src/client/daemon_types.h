@@ -54,11 +54,15 @@ struct PersistentServerDetails {
   std::string commsPort;
 };
 
-// QV_daemon::LaunchStatus, by position.
+// QV_daemon::LaunchStatus, by position: how a server process came to run.
 enum class LaunchStatus : std::uint32_t {
-  kInActive = 0,
-  kManualLaunch = 1,
-  kAutomaticLaunch = 2,
+  inActive = 0,
+  manualLaunch = 1,     // the server registered itself
+  automaticLaunch = 2,  // the daemon launched it
+  // The same values as older callers spell them.
+  kInActive = inActive,
+  kManualLaunch = manualLaunch,
+  kAutomaticLaunch = automaticLaunch,
 };
 
 // QV_daemon::serverDetails, one running server process.
@@ -69,8 +73,8 @@ struct ServerDetails {
   std::string code;
   std::string comms;
   std::string port;
-  std::uint32_t osSpecific = 0;
-  LaunchStatus status = LaunchStatus::kInActive;
+  std::uint32_t osSpecific = 0;  // the process id
+  LaunchStatus status = LaunchStatus::inActive;
 };
 
 }  // namespace talvo::client

@@ -1,8 +1,8 @@
 #include "daemon/daemon_settings.h"
 
 #include <cctype>
-#include <limits>
 
+#include "activation/launch_table.h"
 #include "platform/settings_store.h"
 
 namespace talvo::daemon {
@@ -15,30 +15,7 @@ std::string settingValue(const SettingsValues& values, const char* name) {
 
 bool isYes(const std::string& value) { return value == "yes"; }
 
-std::int32_t atoiValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::int64_t value = 0;
-  const std::int64_t limit =
-      static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) value = limit;
-    ++i;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    value = std::numeric_limits<std::int32_t>::max();
-  }
-  return static_cast<std::int32_t>(value);
-}
+std::int32_t atoiValue(std::string_view text) { return leadingInteger(text); }
 
 std::uint32_t priorityDelay(std::int32_t priority) {
   switch (priority) {

@@ -50,9 +50,9 @@ std::string settingValue(const SettingsValues& values, const char* name);
 // A flag is on only when its value is exactly "yes".
 bool isYes(const std::string& value);
 
-// The integer of `text` in the manner of atoi: leading blanks and a sign,
-// then digits; trailing characters ignored; no digits gives 0. Values out
-// of range saturate instead of overflowing.
+// The integer of `text` read like atoi (leadingInteger, the one reader of
+// such numbers): leading blanks and a sign, then digits; the rest ignored;
+// saturating at the 32-bit limits.
 std::int32_t atoiValue(std::string_view text);
 
 // The delay of a Priority: 0 gives 500 ms, 1 gives 300, 2 gives 100, 3

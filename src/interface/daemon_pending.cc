@@ -65,17 +65,7 @@ Status Daemon::listActiveServers(const Caller&,
   if (options_.activator == nullptr) {
     return notImplemented("listActiveServers");
   }
-  std::vector<talvo::ServerDetails> found;
-  if (Status st = talvo::listActiveServers(*options_.activator, &found)) {
-    return st;
-  }
-  servers->clear();
-  for (const talvo::ServerDetails& d : found) {
-    servers->push_back({d.server, d.marker, d.principal, d.code, d.comms,
-                        d.port, d.OSspecific,
-                        static_cast<LaunchStatus>(d.status)});
-  }
-  return nullptr;
+  return talvo::listActiveServers(*options_.activator, servers);
 }
 
 Status Daemon::killServer(const Caller& caller, std::string_view name,

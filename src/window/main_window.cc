@@ -9,25 +9,44 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTextCursor>
+#include <QTimer>
+#include <chrono>
+#include <string>
 
 #include "window/window_texts.h"
 
 namespace talvo::window {
 
+// Messages are gathered and appended at most every kPaneDelay: laying the
+// text out and painting it never delays a reply, and a busy daemon does it
+// for many requests at once (an idle one sets no timer).
+constexpr std::chrono::milliseconds kPaneDelay{50};
+
 class MainWindow::PaneOutput : public daemon::OutputTarget {
  public:
   explicit PaneOutput(QPlainTextEdit* pane) : pane_(pane) {}
   void write(std::string_view text) override {
+    pending_.append(text);
+    if (scheduled_) return;
+    scheduled_ = true;
+    QTimer::singleShot(kPaneDelay, pane_, [this] { flush(); });
+  }
+  void flush() {
+    scheduled_ = false;
+    if (pending_.empty()) return;
     QTextCursor end(pane_->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    end.insertText(QString::fromUtf8(pending_.data(),
+                                     static_cast<qsizetype>(pending_.size())));
+    pending_.clear();
     QScrollBar* bar = pane_->verticalScrollBar();
     bar->setValue(bar->maximum());
   }
 
  private:
   QPlainTextEdit* pane_;
+  std::string pending_;
+  bool scheduled_ = false;
 };
 
 MainWindow::MainWindow(DialogDefaults defaults, QWidget* parent)
@@ -173,6 +192,7 @@ void MainWindow::run(int id) {
       break;
     }
     case kCmdClear:
+      output_->flush();
       pane_->clear();
       break;
     case kCmdOptions: {

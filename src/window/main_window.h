@@ -35,7 +35,8 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   // The output pane as an output of DaemonOutput: each message is
-  // appended. The pane keeps the latest lines only (kPaneLines).
+  // appended (within 50 ms, many messages at once). The pane
+  // keeps the latest lines only (kPaneLines).
   daemon::OutputTarget& output();
   static constexpr int kPaneLines = 10000;
 

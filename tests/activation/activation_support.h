@@ -3,9 +3,7 @@
 #ifndef TALVO_TESTS_ACTIVATION_ACTIVATION_SUPPORT_H_
 #define TALVO_TESTS_ACTIVATION_ACTIVATION_SUPPORT_H_
 
-#include <algorithm>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <tuple>

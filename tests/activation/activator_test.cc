@@ -130,7 +130,7 @@ TEST_F(ActivatorTest, ListActiveShowsLiveProcessesAndDropsDeadNumericOnes) {
   }
   EXPECT_EQ(listed, expected);
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].OSspecific, static_cast<std::uint32_t>(self));
+  EXPECT_EQ(list[0].osSpecific, static_cast<std::uint32_t>(self));
   EXPECT_EQ(list[0].code + list[0].comms + list[0].port, "xdrtcp7601");
   // The dead records with numeric principals went; the user name stays.
   EXPECT_EQ(activator.size(), 3u);

@@ -72,9 +72,14 @@ TEST(LaunchTableBoundary, FirstMatchingPatternInWalkOrderWins) {
 
 TEST(LeadingIntegerBoundary, ReadsLikeAtoiAndClamps) {
   EXPECT_EQ(leadingInteger("  -12abc"), -12);
+  EXPECT_EQ(leadingInteger("\t+7"), 7);
   EXPECT_EQ(leadingInteger("alice"), 0);
-  EXPECT_EQ(leadingInteger(std::optional<std::string>()), 0);
-  EXPECT_EQ(leadingInteger("99999999999999999999"), INT32_MAX);
+  EXPECT_EQ(leadingInteger("+-5"), 0);
+  EXPECT_EQ(leadingInteger(std::string_view("12", 1)), 1);  // not past the end
+  EXPECT_EQ(leadingInteger(static_cast<const char*>(nullptr)), 0);
+  EXPECT_EQ(leadingInteger("2147483648"), INT32_MAX);
+  EXPECT_EQ(leadingInteger("-2147483648"), INT32_MIN);
+  EXPECT_EQ(leadingInteger("-99999999999999999999"), INT32_MIN);
 }
 
 }  // namespace

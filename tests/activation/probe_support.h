@@ -5,7 +5,6 @@
 #define TALVO_TESTS_ACTIVATION_PROBE_SUPPORT_H_
 
 #include <sys/types.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,7 +14,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"

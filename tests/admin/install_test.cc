@@ -21,20 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramResult {
-  int status;
-  std::string out, err;
-};
+using ProgramResult = RunResult;
 
-// Runs `program` to its end; its output is kept in a folder of its own.
+// Runs `program` to its end.
 ProgramResult run(const std::string& program, std::vector<std::string> args,
                   std::map<std::string, std::string> env = {}) {
-  TempDir dir;
-  ChildProcess child(program, {.args = std::move(args),
-                               .env = std::move(env),
-                               .output_dir = dir.path()});
-  int status = child.exitCode(std::chrono::minutes(4));
-  return {status, child.output(), child.errors()};
+  return runToEnd(program, {.args = std::move(args), .env = std::move(env)},
+                  std::chrono::minutes(4));
 }
 
 std::string gunzip(const std::string& path) {

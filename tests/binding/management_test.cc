@@ -5,9 +5,7 @@
 namespace talvo {
 namespace {
 
-using testing::BindingTest;
-
-class ManagementTest : public BindingTest {};
+using ManagementTest = testing::BindingTest;
 
 TEST_F(ManagementTest, KillFindsTheCallersOwnPerClientProcess) {
   shared("priv", {{"*", probe("priv")}}, imprep::kPrivate);

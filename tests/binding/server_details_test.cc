@@ -7,9 +7,7 @@ namespace talvo {
 namespace {
 
 using imprep::LaunchEntry;
-using testing::BindingTest;
-
-class ServerDetailsTest : public BindingTest {};
+using ServerDetailsTest = testing::BindingTest;
 
 // Round trips.
 

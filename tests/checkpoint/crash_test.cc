@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <sstream>
@@ -28,6 +29,11 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
   std::mt19937 random(2026);
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  // The lines the drivers wrote so far.
+  auto reported = [&] {
+    const std::string text = readFile(dir.file("log"));
+    return std::count(text.begin(), text.end(), '\n');
+  };
   int round = 0;
   for (; round < 30 && std::chrono::steady_clock::now() < deadline; ++round) {
     pid_t driver = startProcess({"sh", "-c",
@@ -35,7 +41,10 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
                                      " " + path + " " + std::to_string(round) +
                                      " >>" + dir.file("log")});
     ASSERT_GT(driver, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 60));
+    // Killed at once or after a few of its reports, at whatever it does
+    // then.
+    const long reports = reported() + static_cast<long>(random() % 9);
+    eventually([&] { return reported() >= reports; });
     ::kill(driver, SIGKILL);
     ASSERT_TRUE(waitEnded(driver));
     for (int status; ::waitpid(-1, &status, WNOHANG) > 0;) {
@@ -52,6 +61,15 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
       return killed.count(pid) || ::kill(pid, 0) != 0;
     });
 
+    // A server launched just before the kill shows its launch environment
+    // a moment later (until it has started its program); a start can tell
+    // it is a server only then.
+    for (pid_t pid : running) {
+      eventually([&] {
+        return readFile("/proc/" + std::to_string(pid) + "/environ")
+                   .find("QV_SERVER_NAME=") != std::string::npos;
+      });
+    }
     // The next start: the file opens, every running server is taken over,
     // and whatever is taken over runs as a child (a server recorded just
     // before its driver died may not have been reported).
@@ -68,7 +86,7 @@ TEST(CheckpointCrash, EveryRunningServerSurvivesAKillAtAnyMoment) {
     activator.listActive(active);
     std::set<pid_t> taken;
     for (const ServerDetails& s : active) {
-      pid_t pid = static_cast<pid_t>(s.OSspecific);
+      pid_t pid = static_cast<pid_t>(s.osSpecific);
       int status = 0;
       taken.insert(pid);
       EXPECT_TRUE(killed.count(pid) || ::waitpid(pid, &status, WNOHANG) == 0)

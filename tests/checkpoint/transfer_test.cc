@@ -56,7 +56,7 @@ TEST(StateTransfer, TakesOverRunningServersAndDropsTheRest) {
   activator.listActive(active);
   ASSERT_EQ(active.size(), 1u);
   EXPECT_EQ(active[0].server, "bank");
-  EXPECT_EQ(active[0].OSspecific, static_cast<std::uint32_t>(live));
+  EXPECT_EQ(active[0].osSpecific, static_cast<std::uint32_t>(live));
   EXPECT_EQ(activator.getLaunchRecord("bank", "obj1", {})->iiopPort, "");
   EXPECT_EQ(activator.size(), 1u);
   EXPECT_EQ(readFile(path), line("bank:*::", 'a', live, "7601", 2));

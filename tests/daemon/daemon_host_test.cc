@@ -11,7 +11,7 @@
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
 #include "support/scoped_env.h"
-#include "talvod_process.h"
+#include "support/talvod.h"
 
 namespace talvo::daemon {
 namespace {
@@ -25,7 +25,6 @@ struct FakeFactory : DaemonCoreFactory {
   bool checkpoint_created = false;
   std::vector<std::optional<milliseconds>> waits;
   std::deque<std::function<Status()>> passes;  // what each pass does
-  int wakes = 0;
   Status create_failure;
   bool checkpoint_fails = false, ready_fails = false, wakeable = false;
 
@@ -44,7 +43,7 @@ struct FakeFactory : DaemonCoreFactory {
     std::shared_ptr<Waker> makeWaker(std::function<void()>) override {
       return f.wakeable ? std::shared_ptr<Waker>(this, [](Waker*) {}) : nullptr;
     }
-    void wake() override { ++f.wakes; }
+    void wake() override {}
     bool watchReadable(int, std::function<void()>) override {
       return f.wakeable;
     }
@@ -131,19 +130,6 @@ TEST_F(DaemonHostTest, PriorityOnlyBoundsTheWaitOfALoopThatCannotBeWoken) {
   DaemonHost woken(context_, factory_);
   ASSERT_FALSE(woken.start());
   EXPECT_EQ(woken.waitBound(), std::nullopt);
-}
-
-TEST_F(DaemonHostTest, StopWakesTheLoopAndTheNextPassDoesNotWait) {
-  factory_.wakeable = true;
-  DaemonHost host(context_, factory_);
-  host.requestStop();  // before start: remembered, nothing to wake yet
-  EXPECT_EQ(factory_.wakes, 0);
-  ASSERT_FALSE(host.start());
-  std::thread([&] { host.requestStop(); }).join();
-  EXPECT_EQ(factory_.wakes, 1);
-  EXPECT_TRUE(host.stopRequested());
-  host.runOnce();
-  EXPECT_EQ(factory_.waits.back(), milliseconds(0));
 }
 
 TEST_F(DaemonHostTest, TraceLinesOfAPassAreWrittenOutAtItsEnd) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "daemon/talvod_process.h"
 #include "greeter.h"
 #include "sample_process.h"
 #include "support/ports.h"
+#include "support/talvod.h"
 
 namespace talvo::examples::testing {
 namespace {

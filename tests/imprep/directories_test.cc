@@ -12,19 +12,19 @@ const std::vector<LaunchEntry> kMarkers = {{"obj1", "server"}};
 
 TEST_F(DirectoryTest, OwnerFileAndDirectoryRights) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
-  EXPECT_EQ(readText(root_ + "/d1/OWNER"), ";A;");
+  EXPECT_EQ(readFile(root_ + "/d1/OWNER"), ";A;");
   EXPECT_TRUE(rep_->hasDirRights("d1", "A"));
   EXPECT_FALSE(rep_->hasDirRights("d1", "B"));
   EXPECT_FALSE(rep_->hasDirRights("d1", ""));
   EXPECT_FALSE(rep_->hasDirRights("nodir", "A"));
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
-  EXPECT_EQ(readText(root_ + "/d1/OWNER"), ";A;B;");
+  EXPECT_EQ(readFile(root_ + "/d1/OWNER"), ";A;B;");
   EXPECT_TRUE(rep_->hasDirRights("d1", "B"));
   EXPECT_EQ(minorOf(rep_->addDirRights("C", "C", "d1")), 10127u);
   // Removing the owner entry makes the next entry the owner.
   ASSERT_EQ(rep_->removeDirRights("B", "A", "d1"), nullptr);
-  EXPECT_EQ(readText(root_ + "/d1/OWNER"), ";B;");
+  EXPECT_EQ(readFile(root_ + "/d1/OWNER"), ";B;");
   EXPECT_FALSE(rep_->hasDirRights("d1", "A"));
 
   // Servers in a directory need rights on it; the top level needs none.
@@ -54,7 +54,7 @@ TEST_F(DirectoryTest, NewDirectoryChecks) {
   EXPECT_EQ(s->detail(), "d2");
   EXPECT_EQ(minorOf(rep_->newDirectory("B", "d1\\sub")), 10127u);
   ASSERT_EQ(rep_->newDirectory("A", "d1\\sub"), nullptr);
-  EXPECT_EQ(readText(root_ + "/d1/sub/OWNER"), ";A;");
+  EXPECT_EQ(readFile(root_ + "/d1/sub/OWNER"), ";A;");
   const auto before = tree();
   for (const char* name : {"/abs", "\\abs", "..", "d1\\..\\..\\x", "../x",
                            "d1\\\\x", "a:b", "tab\there", ""}) {
@@ -80,9 +80,9 @@ TEST_F(DirectoryTest, ListServers) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   ASSERT_EQ(rep_->createShared("A", "d1\\inner", kMarkers, kPlain, 1, 0, false),
             nullptr);
-  writeText(root_ + "/notes.txt", "x");
-  writeText(root_ + "/a.IMP.IMP", "x");
-  writeText(root_ + "/portsList", "x");
+  writeFile(root_ + "/notes.txt", "x");
+  writeFile(root_ + "/a.IMP.IMP", "x");
+  writeFile(root_ + "/portsList", "x");
   std::vector<std::string> list;
   ASSERT_EQ(rep_->listServers("", &list), nullptr);
   EXPECT_EQ(list, (std::vector<std::string>{"bank", "d1 -dir-"}));
@@ -131,7 +131,7 @@ TEST_F(DirectoryTest, DeleteDirectory) {
   EXPECT_FALSE(std::filesystem::exists(root_ + "/d1"));
   // A stray file keeps the directory from being removed.
   ASSERT_EQ(rep_->newDirectory("A", "d3"), nullptr);
-  writeText(root_ + "/d3/stray", "x");
+  writeFile(root_ + "/d3/stray", "x");
   s = rep_->deleteDirectory("A", "d3", false);
   EXPECT_EQ(minorOf(s), 10154u);
   EXPECT_EQ(s->detail(), root_ + "/d3");
@@ -151,8 +151,8 @@ TEST_F(DirectoryTest, ChangeOwnerDirWalksAndStops) {
   EXPECT_EQ(minorOf(s), 10126u);
   EXPECT_EQ(s->detail(), "d1\\b");
   // d1, d1\a and its server changed before the walk stopped; c did not.
-  EXPECT_EQ(readText(root_ + "/d1/OWNER"), ";N;");
-  EXPECT_EQ(readText(root_ + "/d1/a/OWNER"), ";N;");
+  EXPECT_EQ(readFile(root_ + "/d1/OWNER"), ";N;");
+  EXPECT_EQ(readFile(root_ + "/d1/a/OWNER"), ";N;");
   EXPECT_EQ(rep_->readRecordQuiet("d1\\a\\s")->owner(), "N");
   EXPECT_EQ(rep_->readRecordQuiet("d1\\c")->owner(), "A");
   EXPECT_TRUE(rep_->hasDirRights("d1", "N"));

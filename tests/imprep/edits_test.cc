@@ -151,7 +151,7 @@ TEST_F(EditTest, MarkerLimitIsKept) {
 }
 
 TEST_F(EditTest, CorruptRecordsAreNotEdited) {
-  writeText(rep_->recordPath("bad"), "Name           : bad \nComms");
+  writeFile(rep_->recordPath("bad"), "Name           : bad \nComms");
   const auto before = tree();
   EXPECT_EQ(minorOf(rep_->addMarker("A", "bad", "m", "c")), 10151u);
   EXPECT_EQ(minorOf(rep_->changeOwnerServer("A", "bad", "B")), 10151u);

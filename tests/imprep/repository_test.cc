@@ -92,7 +92,7 @@ TEST_F(RepositoryTest, CreatedRecordsReadBackEqual) {
   EXPECT_LT(text.find("obj*"), text.find("zeta"));
 }
 
-TEST_F(RepositoryTest, SharedSubmodeFollowsNumberOfServers) {
+TEST_F(RepositoryTest, SubmodeAndProtocolTextFollowServersAndLegacy) {
   ASSERT_EQ(rep_->createShared("u", "rr", kMarkers, kPrivate, 3, 7000, false),
             nullptr);
   EXPECT_NE(file("rr").find("Activation     : shared Round robin (dynamic "
@@ -106,9 +106,7 @@ TEST_F(RepositoryTest, SharedSubmodeFollowsNumberOfServers) {
   EXPECT_EQ(r->submode(), kRoundRobinPrestart);
   EXPECT_EQ(r->nservers(), 3u);
   EXPECT_EQ(r->port(), 7000u);
-}
-
-TEST_F(RepositoryTest, ProtocolTextFollowsLegacyFlagAndBel) {
+  // The protocol text follows the legacy flag and a BEL in the name.
   ASSERT_EQ(rep_->createShared("u", "old\a", kMarkers, kPlain, 1, 0, false),
             nullptr);
   ASSERT_EQ(rep_->createUnshared("u", "flag", kMarkers, kPlain, true), nullptr);
@@ -160,7 +158,7 @@ TEST_F(RepositoryTest, CreateOverwritesOnlyUnreadableRecords) {
   Status s = rep_->createUnshared("u", "bank", kMarkers, kPlain, false);
   EXPECT_EQ(minorOf(s), 10248u);
   EXPECT_EQ(s->detail(), "bank");
-  writeText(rep_->recordPath("bank"), "garbage");
+  writeFile(rep_->recordPath("bank"), "garbage");
   EXPECT_EQ(rep_->readRecordQuiet("bank"), nullptr);
   ASSERT_EQ(rep_->createUnshared("u", "bank", kMarkers, kPlain, false),
             nullptr);
@@ -194,13 +192,13 @@ TEST_F(RepositoryTest, ReadFailures) {
   }
   ASSERT_EQ(::mkfifo(rep_->recordPath("fifo").c_str(), 0600), 0);
   EXPECT_EQ(minorOf(rep_->readRecord("fifo", &r)), 10152u);
-  writeText(rep_->recordPath("huge"), std::string(2 << 20, 'x'));
+  writeFile(rep_->recordPath("huge"), std::string(2 << 20, 'x'));
   EXPECT_EQ(minorOf(rep_->readRecord("huge", &r)), 10151u);
   EXPECT_EQ(r, nullptr);
 }
 
 TEST_F(RepositoryTest, UnsafeNamesAndTextsAreRefusedBeforeAnyFile) {
-  writeText(base_ + "/outside.IMP", "Name : outside \n");
+  writeFile(base_ + "/outside.IMP", "Name : outside \n");
   const auto before = tree();
   std::unique_ptr<ImpRepRecord> r;
   for (const char* name : kEscapes) {

@@ -14,6 +14,9 @@
 
 namespace talvo::imprep {
 
+using talvo::testing::readFile;
+using talvo::testing::writeFile;
+
 class TempRepositoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,16 +28,10 @@ class TempRepositoryTest : public ::testing::Test {
     ASSERT_EQ(ImpRepository::create(root_.c_str(), &rep_), nullptr);
   }
 
-  static std::string readText(const std::string& path) {
-    return talvo::testing::readFile(path);
-  }
-  static void writeText(const std::string& path, const std::string& text) {
-    talvo::testing::writeFile(path, text);
-  }
   // Every path below the temporary base, for "nothing changed" checks.
   std::vector<std::string> tree() const { return dir_.tree(); }
   std::string file(const std::string& name) const {
-    return readText(rep_->recordPath(name));
+    return readFile(rep_->recordPath(name));
   }
   static std::uint32_t minorOf(const Status& s) { return s ? s->minor() : 0; }
   static std::string nameOf(const Status& s) {

@@ -89,17 +89,6 @@ TEST_F(ProtectedModeTest, IdentityStoredInTheConfiguration) {
   EXPECT_EQ(quiet->daemonUser(), "talvoadm");
 }
 
-TEST_F(ProtectedModeTest, MissingRepositoryRootFailsConstruction) {
-  DaemonOptions o;
-  o.config = config_;
-  std::unique_ptr<Daemon> none;
-  Status st = Daemon::create(dir_.file("absent").c_str(), o, &none);
-  ASSERT_NE(st, nullptr);
-  EXPECT_EQ(st->minor(), 10148u);
-  EXPECT_EQ(none, nullptr);
-  EXPECT_NE(Daemon::create(nullptr, o, &none), nullptr);
-}
-
 // --- error paths -------------------------------------------------------------
 
 TEST_F(ProtectedModeTest, OtherPrincipalIsRefusedWith10130) {

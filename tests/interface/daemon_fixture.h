@@ -138,10 +138,6 @@ class DaemonTest : public ::testing::Test {
     return found;
   }
 
-  std::string recordFile(const std::string& name) const {
-    return talvo::testing::readFile(daemon_->repository().recordPath(name));
-  }
-
   talvo::testing::TempDir dir_;
   std::string root_;
   talvo::testing::TestConfig config_store_{{{"QV_DAEMON_PORT", "7591"}}};

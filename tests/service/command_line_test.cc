@@ -1,9 +1,10 @@
 // The command line of talvod: "-?", "-i" and "-u" with their exact
-// outputs, run against a temporary service directory and settings file.
+// outputs, run against a temporary service directory and settings file;
+// --help and --version; and wrong use, which says what to do instead.
 
 #include <gtest/gtest.h>
 
-#include "../daemon/talvod_process.h"
+#include "support/talvod.h"
 
 namespace talvo::testing {
 namespace {
@@ -15,14 +16,14 @@ constexpr char kHelpTail[] =
 
 struct Outcome {
   int code;
-  std::string out;
+  std::string out, err;
 };
 
 Outcome run(const TempDir& dir, std::vector<std::string> args,
             std::map<std::string, std::string> env = {}) {
   Talvod talvod(dir, std::move(args), std::move(env));
   int code = talvod.exitCode();
-  return {code, talvod.output()};
+  return {code, talvod.output(), talvod.errors()};
 }
 
 // ---- Round trips -------------------------------------------------------
@@ -81,10 +82,39 @@ TEST(CommandLineTest, FirstArgumentOnlyAnyCase) {
   Outcome other = run(dir, {"-x", "-i"});
   EXPECT_EQ(other.code, 2);
   EXPECT_EQ(other.out, "");
+  EXPECT_NE(other.err.find("unknown option '-x'"), std::string::npos)
+      << other.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("talvo-daemon.service")));
 }
 
+TEST(CommandLineTest, HelpAndVersionAnswerWithoutStarting) {
+  TempDir dir;
+  Outcome help = run(dir, {"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* option : {"-f ", "-i ", "-u ", "-? ", "--version"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  Outcome version = run(dir, {"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "talvod (Talvo) 2.3c\n");
+  EXPECT_EQ(version.err, "");
+}
+
 // ---- Error paths -------------------------------------------------------
+
+// Started from a console (no service manager): exit status 3, with the
+// reason and what to do instead on standard error.
+TEST(CommandLineTest, StartOutsideTheServiceManagerSaysWhatToDo) {
+  TempDir dir;
+  Outcome alone = run(dir, {});
+  EXPECT_EQ(alone.code, 3);
+  EXPECT_EQ(alone.out, "");
+  EXPECT_NE(alone.err.find("not started by the service manager"),
+            std::string::npos)
+      << alone.err;
+  EXPECT_NE(alone.err.find("talvod -f"), std::string::npos);
+}
 
 TEST(CommandLineTest, InstallFailureGivesErrno) {
   TempDir dir;

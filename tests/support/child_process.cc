@@ -1,6 +1,5 @@
 #include "support/child_process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -161,26 +159,25 @@ bool ChildProcess::waitForText(bool errors, const std::string& text,
   return holds();
 }
 
-std::vector<pid_t> childProcesses() {
+RunResult runToEnd(const std::string& program, ChildOptions options,
+                   std::chrono::milliseconds timeout) {
+  TempDir dir;
+  if (options.output_dir.empty()) options.output_dir = dir.path();
+  ChildProcess child(program, std::move(options));
+  const int status = child.exitCode(timeout);
+  return {status, child.output(), child.errors()};
+}
+
+std::vector<pid_t> childProcesses() { return childrenOf(::getpid()); }
+
+std::vector<pid_t> childrenOf(pid_t parent) {
   std::vector<pid_t> out;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return out;
-  while (dirent* item = ::readdir(proc)) {
-    pid_t pid = std::atoi(item->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-        parent == ::getpid()) {
-      out.push_back(pid);
-    }
+  std::error_code ec;
+  const std::string tasks = "/proc/" + std::to_string(parent) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+    std::ifstream children(task.path() / "children");
+    for (pid_t child; children >> child;) out.push_back(child);
   }
-  ::closedir(proc);
   return out;
 }
 

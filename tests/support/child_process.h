@@ -28,16 +28,16 @@ namespace talvo::testing {
 std::string builtProgram(const std::string& relative);
 
 struct ChildOptions {
-  std::vector<std::string> args;
+  std::vector<std::string> args = {};
   // Applied over the test's own environment (or over PATH alone when
   // `inherit_env` is false); an empty value removes the variable.
-  std::map<std::string, std::string> env;
+  std::map<std::string, std::string> env = {};
   bool inherit_env = true;
   // Where the standard output and error files go ("stdout", "stderr" and a
   // number when several children share the folder); empty: /dev/null.
-  std::string output_dir;
+  std::string output_dir = {};
   // Signals blocked in the child when it starts.
-  std::vector<int> blocked_signals;
+  std::vector<int> blocked_signals = {};
   // The signal the destructor ends a still running child with. Any other
   // signal than SIGKILL is followed by SIGKILL when the child has not
   // ended within five seconds.
@@ -84,8 +84,21 @@ class ChildProcess {
   int end_signal_;
 };
 
+// What a program run to its end gave: the exit code (-1 when it did not
+// exit normally in time), standard output and error.
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+// Runs `program` with `options` until it ends (at most `timeout`); the
+// output goes to a temporary folder unless `options` names one.
+RunResult runToEnd(const std::string& program, ChildOptions options,
+                   std::chrono::milliseconds timeout = kPatience);
+
 // The ids of this process's children, zombies included.
 std::vector<pid_t> childProcesses();
+// The children of `parent` (of all its threads), zombies included.
+std::vector<pid_t> childrenOf(pid_t parent);
 // Kills every child of this process and reaps it; returns how many.
 int endChildProcesses();
 // True when no process (not even a zombie) with this id exists.

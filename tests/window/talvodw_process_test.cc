@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "../daemon/talvod_process.h"
+#include "support/talvod.h"
 
 namespace talvo::testing {
 namespace {

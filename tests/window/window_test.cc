@@ -20,12 +20,12 @@
 #include <functional>
 #include <thread>
 
-#include "../daemon/talvod_process.h"
 #include "client/daemon_client.h"
 #include "daemon/daemon_core.h"
 #include "runtime/config/config_chain.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
+#include "support/talvod.h"
 #include "support/temp_dir.h"
 #include "support/transport_context.h"
 #include "window/window_app.h"
@@ -84,6 +84,11 @@ class WindowTest : public ::testing::Test {
   std::string status() {
     return window().statusBar()->currentMessage().toStdString();
   }
+  // True once the output pane shows `text` (it is appended in batches).
+  bool paneShows(const char* text) {
+    return QTest::qWaitFor(
+        [&] { return window().pane()->toPlainText().contains(text); });
+  }
   // The name of the modal dialog that command `id` opens (closed again).
   std::string dialogOf(int id) {
     std::string name;
@@ -95,6 +100,7 @@ class WindowTest : public ::testing::Test {
     return name;
   }
 
+  talvo::testing::TempDir files_;  // outlives the daemon's log
   daemon::DaemonContext context_{runtimeConfig(), traceStream()};
   std::unique_ptr<daemon::DaemonCoreFactory> factory_;
   std::unique_ptr<DaemonWindowApp> app_;
@@ -104,7 +110,7 @@ class WindowTest : public ::testing::Test {
 // ---- Round trips -------------------------------------------------------
 
 TEST_F(WindowTest, EveryMenuItemRunsItsCommand) {
-  start("");
+  start("Log=yes\nLogFile=" + files_.file("d.log") + "\n");
   EXPECT_EQ(window().windowTitle(), "Talvo Daemon");
   EXPECT_EQ(window().geometry(), QRect(200, 200, 500, 300));
   EXPECT_EQ(window().menuWidget()->objectName(), "101");
@@ -117,8 +123,9 @@ TEST_F(WindowTest, EveryMenuItemRunsItsCommand) {
   EXPECT_EQ(items.join(" "),
             "40036&Output... 40033&Configuration... - 40003E&xit 40034&Clear "
             "40026&Status Bar 40032&Contents 40014&About...");
-  // The banner reached the pane, the primary output.
-  EXPECT_TRUE(window().pane()->toPlainText().contains("Talvo daemon v2.3c"));
+  // The banner reached the pane, the primary output, and the log file.
+  EXPECT_TRUE(paneShows("Talvo daemon v2.3c"));
+  EXPECT_EQ(readFile(files_.file("d.log")).rfind("Talvo daemon v2.3c", 0), 0u);
 
   EXPECT_EQ(dialogOf(kCmdAbout), "100");
   EXPECT_EQ(dialogOf(kCmdConfiguration), "127");
@@ -320,7 +327,7 @@ TEST_F(WindowTest, RequestsAreServedWhileAModalDialogIsOpen) {
   client.join();
   EXPECT_EQ(outcome, nullptr) << outcome->name();
   EXPECT_FALSE(exists);
-  EXPECT_TRUE(window().pane()->toPlainText().contains("New Connection"));
+  EXPECT_TRUE(paneShows("New Connection"));
 }
 
 // Pictures of the window (with a client's connection in its pane) and of
@@ -328,7 +335,7 @@ TEST_F(WindowTest, RequestsAreServedWhileAModalDialogIsOpen) {
 // holds the committed ones), else in a temporary folder.
 TEST_F(WindowTest, PicturesOfTheWindowAndEachDialog) {
   start(
-      "TraceLevel=1\nLog=yes\nLogFile=/var/log/talvo/daemon.log\n"
+      "TraceLevel=1\nLog=no\nLogFile=/var/log/talvo/daemon.log\n"
       "InteropFile=/var/lib/talvo/daemon.ior\n");
   const std::uint16_t port = talvo::testing::listeningPort(::getpid());
   std::atomic<bool> served{false};
@@ -339,6 +346,7 @@ TEST_F(WindowTest, PicturesOfTheWindowAndEachDialog) {
   });
   EXPECT_TRUE(QTest::qWaitFor([&] { return served.load(); }));
   client.join();
+  EXPECT_TRUE(paneShows("New Connection"));
   talvo::testing::TempDir temp;
   const char* wanted = ::getenv("TALVO_PICTURES_DIR");
   const QString dir = QString::fromStdString(wanted ? wanted : temp.path());

@@ -12,6 +12,13 @@
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
+// Under LeakSanitizer: what Qt and the font libraries keep for the process
+// on purpose (caches freed by the system at exit) is not reported.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libQt6Core.so\nleak:libQt6Gui.so\n"
+         "leak:libQt6Widgets.so\nleak:libglib-2.0.so\n";
+}
+
 int main(int argc, char** argv) {
   using talvo::testing::ScopedEnv;
   talvo::platform::blockControlSignals();

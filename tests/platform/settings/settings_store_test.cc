@@ -35,21 +35,23 @@ class SettingsStoreTest : public ::testing::Test {
 
 // --- round trips ---------------------------------------------------------
 
-TEST_F(SettingsStoreTest, ReadsValuesOfAKey) {
+TEST_F(SettingsStoreTest, ReadsValuesOfAKeyNamedInAnyCase) {
   auto key = SettingsKey::open(kDaemonKey, path);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->value("Log"), "yes");
   EXPECT_EQ(key->value("LogFile"), "/var/log/talvod.log");
   EXPECT_EQ(key->value("QV_DAEMON_PORT"), std::nullopt);  // other key
   EXPECT_EQ(key->values().size(), 2u);
-}
-
-TEST_F(SettingsStoreTest, NamesCompareWithoutCase) {
-  auto key = SettingsKey::open(
+  auto config = SettingsKey::open(
       "software\\brevan technologies\\TALVO\\2.3C\\configuration", path);
-  ASSERT_TRUE(key);
-  EXPECT_EQ(key->value("qv_daemon_port"), "7591");
-  EXPECT_EQ(key->name(), kConfigKey);
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->value("qv_daemon_port"), "7591");
+  EXPECT_EQ(config->name(), kConfigKey);
+  // What was read is a snapshot; the next open reads the file again.
+  dir.write("registry",
+            "[" + std::string(kConfigKey) + "]\nQV_DAEMON_PORT=1\n");
+  EXPECT_EQ(config->value("QV_DAEMON_PORT"), "7591");
+  EXPECT_EQ(SettingsKey::open(kConfigKey, path)->value("QV_DAEMON_PORT"), "1");
 }
 
 TEST_F(SettingsStoreTest, SetKeepsEveryOtherLine) {
@@ -89,14 +91,6 @@ TEST(SettingsStoreRoundTrip, PathComesFromEnvironment) {
   EXPECT_EQ(settingsStorePath(), "/etc/talvo/registry");
 }
 
-TEST_F(SettingsStoreTest, FileIsReadAfreshOnEachOpen) {
-  auto before = SettingsKey::open(kConfigKey, path);
-  dir.write("registry",
-            "[" + std::string(kConfigKey) + "]\nQV_DAEMON_PORT=1\n");
-  EXPECT_EQ(before->value("QV_DAEMON_PORT"), "7591");  // a snapshot
-  EXPECT_EQ(SettingsKey::open(kConfigKey, path)->value("QV_DAEMON_PORT"), "1");
-}
-
 // --- boundaries ----------------------------------------------------------
 
 TEST_F(SettingsStoreTest, ValueIsTextAfterFirstEqualsAsItStands) {
@@ -115,9 +109,7 @@ TEST_F(SettingsStoreTest, ReplaceInLaterSectionOfSameKey) {
   ASSERT_FALSE(setSettingsValue("K", "c", "4", path));
   ASSERT_FALSE(setSettingsValue("K", "D", "5", path));
   EXPECT_EQ(dir.read("registry"), "[K]\nA=1\nD=5\n[L]\nB=2\n[k]\nc=4\n");
-}
-
-TEST_F(SettingsStoreTest, FileWithoutFinalLineEnd) {
+  // A file without a final line end.
   path = dir.write("registry", "[K]\nA=1");
   ASSERT_FALSE(setSettingsValue("K", "B", "2", path));
   EXPECT_EQ(dir.read("registry"), "[K]\nA=1\nB=2\n");
@@ -136,7 +128,7 @@ TEST_F(SettingsStoreTest, MissingEmptyOrJunkFileCannotBeOpened) {
   EXPECT_FALSE(SettingsKey::open("Other", dir.write("r", kSample)));
 }
 
-TEST_F(SettingsStoreTest, SetRefusesTextsThatBreakTheFormat) {
+TEST_F(SettingsStoreTest, SetRefusesTextsThatBreakTheFormatOrAMissingFolder) {
   auto invalid = std::make_error_code(std::errc::invalid_argument);
   EXPECT_EQ(setSettingsValue("K", "A", "1\n[X]", path), invalid);
   EXPECT_EQ(setSettingsValue("K", "A=B", "1", path), invalid);
@@ -145,9 +137,6 @@ TEST_F(SettingsStoreTest, SetRefusesTextsThatBreakTheFormat) {
   EXPECT_EQ(setSettingsValue("", "A", "1", path), invalid);
   EXPECT_EQ(setSettingsValue("K", " ", "1", path), invalid);
   EXPECT_EQ(dir.read("registry"), kSample);
-}
-
-TEST_F(SettingsStoreTest, SetIntoMissingDirectoryFails) {
   EXPECT_TRUE(setSettingsValue("K", "A", "1", dir.file("no/registry")));
 }
 

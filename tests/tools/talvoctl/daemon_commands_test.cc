@@ -1,17 +1,16 @@
-// The daemon commands of the built talvoctl against a daemon object served
-// over loopback by the test: output, --json parsed back, exceptions on
-// standard error in their printed form, exit statuses.
+// The daemon commands of the built talvoctl against the built talvod:
+// output, --json parsed back, exceptions on standard error in their printed
+// form, exit statuses.
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "loopback_daemon.h"
 #include "run_talvoctl.h"
 #include "support/child_process.h"
+#include "support/talvod.h"
 
 namespace {
 
@@ -27,25 +26,25 @@ std::vector<std::string> listed(const nlohmann::json& entries) {
 
 class DaemonCommandsTest : public ::testing::Test {
  protected:
-  DaemonCommandsTest() {
-    const std::string dir = daemon_.base();
-    std::ofstream(dir + "/errors")
-        << "catalogue for the test\n"
-           "10200\tNo implementation available\n"
-           "10240\tOperation refused\n"
-           "10241\tThere is no server %s in the implementation repository.\n"
-           "10620\tNo configuration value\n"
-           "10621\tThe variable %s has no value.\n";
+  void SetUp() override {
+    ASSERT_TRUE(daemon_.ready()) << daemon_.log();
+    const std::string dir = daemon_.dir().path();
+    daemon_.dir().write(
+        "errors",
+        "catalogue for the test\n"
+        "10240\tOperation refused\n"
+        "10241\tThere is no server %s in the implementation repository.\n"
+        "10620\tNo configuration value\n"
+        "10621\tThe variable %s has no value.\n");
     env_ = {{"QV_ERRORS", dir + "/errors"},
             {"QV_REGISTRY", dir + "/registry"},
             {"QV_CONFIG_PATH", dir},
             {"QV_DAEMON_PORT", std::to_string(daemon_.port())}};
   }
 
-  // Runs talvoctl with exactly env_; standard error goes through a file in
-  // the test's folder.
+  // Runs talvoctl with exactly env_, standard error apart.
   Result run(const std::string& args) {
-    return talvo::testing::runTalvoctl(args, env_, daemon_.base() + "/stderr");
+    return talvo::testing::runTalvoctl(args, env_, false);
   }
   nlohmann::json json(const std::string& args) {
     Result r = run(args + " --json");
@@ -57,7 +56,7 @@ class DaemonCommandsTest : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << args << "\n" << r.out << r.err;
   }
 
-  talvo::testing::LoopbackDaemon daemon_;
+  talvo::testing::DaemonUnderTest daemon_;
   std::map<std::string, std::string> env_;
 };
 
@@ -131,9 +130,16 @@ TEST_F(DaemonCommandsTest, EditMarkersMethodsDirectoriesAndRights) {
   ok("mkdir d");
   ok("create-shared d/inner -m m -c c");
   EXPECT_EQ(listed(json("list d")), std::vector<std::string>{"inner"});
-  for (const char* right : {"invoke", "launch", "dir"}) {
-    ok(std::string("grant ") + right + " frank d --dir");
-    ok(std::string("revoke ") + right + " frank d --dir");
+  for (std::string right : {"invoke", "launch", "dir"}) {
+    ok("grant " + right + " frank d --dir");
+    if (right != "dir") {  // the records in it get the right, and lose it
+      EXPECT_EQ(json("show d/inner")[right + "List"],
+                nlohmann::json({"frank"}));
+    }
+    ok("revoke " + right + " frank d --dir");
+    if (right != "dir") {
+      EXPECT_EQ(json("show d/inner")[right + "List"], nlohmann::json::array());
+    }
   }
   ok("rmdir d --recursive");
   EXPECT_EQ(listed(json("list")), (std::vector<std::string>{"pm", "s", "u"}));
@@ -181,76 +187,68 @@ TEST_F(DaemonCommandsTest, VerboseWritesTraceLinesToStandardError) {
   EXPECT_EQ(nlohmann::json::parse(loud.out), nlohmann::json::array());
 }
 
-TEST_F(DaemonCommandsTest, BadCommandLinesExitTwo) {
-  for (const char* cmd :
-       {"", "frobnicate", "show", "create-shared", "legacy maybe",
-        "grant write u s", "grant dir u s", "lookup svc --hops 300",
-        "register s notapid", "create-shared s --flags -1",
-        "add-marker s m c --shared --unshared", "list --port 0"}) {
-    Result r = run(cmd);
-    EXPECT_EQ(r.status, 2) << "'" << cmd << "'\n" << r.err;
-  }
-}
+// --- the activation road ----------------------------------------------------
 
-// --- the activation road (an activator over a fake run time) ---------------
-
-class ActivationCommandsTest : public DaemonCommandsTest {
- protected:
-  ActivationCommandsTest() {
-    env_["QV_DAEMON_PORT"] = std::to_string(active_.port());
-    env_["QV_CONNECT_ATTEMPTS"] = "1";  // a refused ping fails at once
-  }
-  // Servers get ports from a range of this test process's own; the
-  // allocator skips any port taken, and the test reads the one it gave.
-  talvo::testing::LoopbackDaemon active_{
-      true, static_cast<std::uint16_t>(10000 + ::getpid() % 10000), 20};
-  // A process that stands for a server started by hand.
-  talvo::testing::ChildProcess child_{"/bin/sleep", sleepOptions()};
-
- private:
-  static talvo::testing::ChildOptions sleepOptions() {
-    talvo::testing::ChildOptions o;
-    o.args = {"60"};
-    return o;
-  }
-};
-
-TEST_F(ActivationCommandsTest, RegisterListBindPingAndKill) {
-  const pid_t pid = child_.pid();
-  active_.runtime().alive_pid = pid;
+TEST_F(DaemonCommandsTest, PersistentServerIsListedBoundPingedAndKilled) {
   ok("create-shared bank -m m -c 'bank-server'");
-  Result reg = run("register bank " + std::to_string(pid));
-  ASSERT_EQ(reg.status, 0) << reg.err;
+  // The sample server registers itself and holds its connection.
+  const std::map<std::string, std::string> server_env = {
+      {"QV_DAEMON_PORT", std::to_string(daemon_.port())},
+      {"QV_REGISTRY", daemon_.dir().file("absent")},
+      {"QV_USE_CONFIG_FILE", "no"}};
+  talvo::testing::ChildProcess server(
+      talvo::testing::builtProgram("examples/talvo_sample_server"),
+      {.args = {"--persistent", "bank", "--daemon-host", "127.0.0.1",
+                "--marker", "m"},
+       .env = server_env,
+       .inherit_env = false,
+       .output_dir = daemon_.dir().path()});
+  ASSERT_TRUE(server.waitForOutput(" on port ")) << server.errors();
+  // A second registration of the name is refused while the first lives.
+  talvo::testing::ChildProcess twin(
+      talvo::testing::builtProgram("examples/talvo_sample_server"),
+      {.args = {"--persistent", "bank", "--daemon-host", "127.0.0.1"},
+       .env = server_env,
+       .inherit_env = false,
+       .output_dir = daemon_.dir().path()});
+  EXPECT_EQ(twin.exitCode(), 1);
+  EXPECT_NE(twin.errors().find("BAD_OPERATION minor 10243"), std::string::npos)
+      << twin.errors();
 
   nlohmann::json active = json("active");
   ASSERT_EQ(active.size(), 1u) << active.dump();
   EXPECT_EQ(active[0]["server"], "bank");
-  const std::string port = std::to_string(active[0]["port"].get<int>());
-  EXPECT_NE(reg.out.find(port), std::string::npos) << reg.out;
-  EXPECT_EQ(active[0]["pid"], pid);
+  EXPECT_EQ(active[0]["pid"], server.pid());
   EXPECT_EQ(active[0]["status"], "manualLaunch");
-  Result table = run("active");
-  EXPECT_EQ(table.out.rfind("SERVER  ", 0), 0u) << table.out;
+  const int port = active[0]["port"].get<int>();
+  EXPECT_NE(server.output().find(" on port " + std::to_string(port)),
+            std::string::npos)
+      << server.output();
+  EXPECT_EQ(run("active").out.rfind("SERVER  ", 0), 0u);
 
-  EXPECT_EQ(json("bind bank m")["port"], std::stoi(port));
-  // Nothing listens at the port yet: the ping fails.
-  Result unreachable = run("bind bank m --ping");
-  EXPECT_EQ(unreachable.status, 1);
-  EXPECT_NE(
-      unreachable.err.find("does not answer its ping (CORBA::COMM_FAILURE)"),
-      std::string::npos)
-      << unreachable.err;
-  {
-    talvo::testing::PingServer server(port, "m");
-    Result bound = run("bind bank m --ping");
-    EXPECT_EQ(bound.status, 0) << bound.err;
-    EXPECT_NE(bound.out.find("ping: ok"), std::string::npos) << bound.out;
-  }
+  EXPECT_EQ(json("bind bank m")["port"], port);
+  Result bound = run("bind bank m --ping");
+  EXPECT_EQ(bound.status, 0) << bound.err;
+  EXPECT_NE(bound.out.find("ping: ok"), std::string::npos) << bound.out;
 
   ok("kill bank m");
-  EXPECT_TRUE(child_.wait());
-  active_.runtime().alive_pid = 0;
+  EXPECT_TRUE(server.wait());
   EXPECT_EQ(json("active"), nlohmann::json::array());
+  // A registration may name any process; killing the server removes the
+  // record and leaves a process that does not hold its connection alone.
+  // It blocks SIGTERM, so that one sent to it would wait in its status.
+  talvo::testing::ChildProcess bystander(
+      "/bin/sleep", {.args = {"30"}, .blocked_signals = {SIGTERM}});
+  Result reg = run("register bank " + std::to_string(bystander.pid()));
+  EXPECT_EQ(reg.status, 0) << reg.err;
+  EXPECT_EQ(reg.out.rfind("PORT", 0), 0u) << reg.out;
+  ok("kill bank '*'");
+  EXPECT_EQ(run("kill bank '*'").status, 1);  // the record went
+  EXPECT_FALSE(bystander.wait(std::chrono::milliseconds(0)));
+  const std::string status = talvo::testing::readFile(
+      "/proc/" + std::to_string(bystander.pid()) + "/status");
+  EXPECT_NE(status.find("ShdPnd:\t0000000000000000\n"), std::string::npos)
+      << status;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// talvoctl's locator commands against a daemon object served by the test:
+// talvoctl's locator commands against the built talvod:
 // the host and group lists edited and read back through the files, lookup,
 // and the locator's refusals on standard error.
 #include <gtest/gtest.h>
@@ -6,31 +6,33 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "loopback_daemon.h"
 #include "run_talvoctl.h"
+#include "support/talvod.h"
 
 namespace talvo::testing {
 namespace {
 
 class LocatorCommandsTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(daemon_.ready()) << daemon_.log(); }
   TalvoctlResult run(const std::string& args) {
     return runTalvoctl(args,
-                       {{"QV_ERRORS", TALVO_ERRORS_FILE},
-                        {"QV_REGISTRY", daemon_.base() + "/registry"},
-                        {"QV_CONFIG_PATH", daemon_.base()},
+                       {{"QV_ERRORS", sourceFile("etc/Talvo.err")},
+                        {"QV_REGISTRY", daemon_.dir().file("registry")},
+                        {"QV_CONFIG_PATH", daemon_.dir().path()},
                         {"QV_DAEMON_PORT", std::to_string(daemon_.port())}},
-                       daemon_.base() + "/stderr");
+                       false);
   }
   void ok(const std::string& args) {
     TalvoctlResult r = run(args);
     EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
   }
+  // A locator file of the daemon (its folder is QV_LOCATOR_PATH).
   std::string file(const std::string& name) {
-    return readFile(daemon_.base() + "/" + name);
+    return readFile(daemon_.dir().file(name));
   }
 
-  LoopbackDaemon daemon_;
+  DaemonUnderTest daemon_;
 };
 
 TEST_F(LocatorCommandsTest, EditListAndLookUp) {

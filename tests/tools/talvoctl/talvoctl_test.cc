@@ -120,7 +120,11 @@ TEST_F(TalvoctlTest, MissingRegistryAndConfigFile) {
 TEST_F(TalvoctlTest, BadCommandLinesExitWithUsage) {
   for (const char* args :
        {"", "bogus", "explain", "explain x", "explain -1", "explain 4294967296",
-        "explain 1 2", "config x", "--nope"}) {
+        "explain 1 2", "config x", "--nope", "show", "create-shared",
+        "legacy maybe", "grant write u s", "grant dir u s",
+        "lookup svc --hops 300", "register s notapid",
+        "create-shared s --flags -1", "add-marker s m c --shared --unshared",
+        "list --port 0"}) {
     Result r = run(args, env_);
     EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
     EXPECT_NE(r.out.find("help"), std::string::npos) << args;

@@ -4,16 +4,14 @@
 // `status` reports the daemon; every --json output follows one schema.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "support/child_process.h"
 #include "support/ports.h"
+#include "support/talvod.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -22,38 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// The TCP port `pid` listens on (from /proc), 0 while it listens on none.
-std::uint16_t listeningPort(pid_t pid) {
-  std::set<std::string> inodes;
-  std::error_code ec;
-  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-  for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
-    std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
-    if (target.rfind("socket:[", 0) == 0) {
-      inodes.insert(target.substr(8, target.size() - 9));
-    }
-  }
-  std::ifstream tcp("/proc/" + std::to_string(pid) + "/net/tcp");
-  std::string line;
-  std::getline(tcp, line);  // headings
-  while (std::getline(tcp, line)) {
-    std::istringstream f(line);
-    std::string slot, local, remote, state, queues, timer, retr, uid, timeout,
-        inode;
-    f >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >>
-        timeout >> inode;
-    if (state == "0A" && inodes.count(inode) > 0) {
-      return static_cast<std::uint16_t>(
-          std::stoul(local.substr(local.find(':') + 1), nullptr, 16));
-    }
-  }
-  return 0;
-}
+using Result = RunResult;
 
 class TalvoctlUsageTest : public ::testing::Test {
  protected:
@@ -70,40 +37,15 @@ class TalvoctlUsageTest : public ::testing::Test {
 
   // talvod -f on a port of its own choosing; QV_DAEMON_PORT then names it.
   void startDaemon() {
-    auto env = env_;
-    env["QV_DAEMON_PORT"] = "0";
-    env["QV_DAEMON_SERVER_BASE"] = "41000";
-    env["QV_DAEMON_SERVER_RANGE"] = "200";
-    std::filesystem::create_directory(dir_.file("daemon"));
-    daemon_.emplace(builtProgram("src/daemon/talvod"),
-                    ChildOptions{.args = {"-f"},
-                                 .env = env,
-                                 .inherit_env = false,
-                                 .output_dir = dir_.file("daemon"),
-                                 .end_signal = SIGTERM});
-    std::uint16_t port = 0;
-    ASSERT_TRUE(
-        eventually([&] { return (port = listeningPort(daemon_->pid())); }));
-    env_["QV_DAEMON_PORT"] = std::to_string(port);
-  }
-
-  // The servers the daemon launched outlive it: end them first.
-  void TearDown() override {
-    if (!daemon_) return;
-    const std::string pid = std::to_string(daemon_->pid());
-    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
-    for (pid_t child; children >> child;) ::kill(child, SIGKILL);
+    daemon_.emplace(DaemonSetup{.settings = "TraceLevel=0\nPriority=3\n"});
+    ASSERT_TRUE(daemon_->ready()) << daemon_->log();
+    env_["QV_DAEMON_PORT"] = std::to_string(daemon_->port());
   }
 
   Result run(std::vector<std::string> args) {
-    std::filesystem::create_directory(dir_.file("run"));
-    ChildProcess child(builtProgram("tools/talvoctl/talvoctl"),
-                       {.args = std::move(args),
-                        .env = env_,
-                        .inherit_env = false,
-                        .output_dir = dir_.file("run")});
-    int status = child.exitCode();
-    return {status, child.output(), child.errors()};
+    return runToEnd(
+        builtProgram("tools/talvoctl/talvoctl"),
+        {.args = std::move(args), .env = env_, .inherit_env = false});
   }
   json runJson(std::vector<std::string> args) {
     args.push_back("--json");
@@ -114,7 +56,7 @@ class TalvoctlUsageTest : public ::testing::Test {
 
   TempDir dir_;
   std::map<std::string, std::string> env_;
-  std::optional<ChildProcess> daemon_;
+  std::optional<DaemonUnderTest> daemon_;
 };
 
 // ---- Command lines that are refused say what to do ----------------------
@@ -226,9 +168,18 @@ TEST_F(TalvoctlUsageTest, DaemonCommandsDefaultsStatusAndJsonSchema) {
   json bound = runJson({"bind", "demo"});
   EXPECT_EQ(bound["marker"], "m1");
   EXPECT_TRUE(bound["port"].is_number()) << bound;
+  // The server listens nowhere: its ping fails.
+  env_["QV_CONNECT_ATTEMPTS"] = "1";
+  Result unreachable = run({"bind", "demo", "--ping"});
+  env_.erase("QV_CONNECT_ATTEMPTS");
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(
+      unreachable.err.find("does not answer its ping (CORBA::COMM_FAILURE)"),
+      std::string::npos)
+      << unreachable.err;
 
   json status = runJson({"status"});
-  EXPECT_EQ(status["pid"], daemon_->pid());
+  EXPECT_EQ(status["pid"], daemon_->process().pid());
   EXPECT_EQ(status["port"], std::stoi(env_["QV_DAEMON_PORT"]));
   EXPECT_EQ(status["protocol"], "Talvo-XDR");
   EXPECT_EQ(status["runningServers"], 1);
