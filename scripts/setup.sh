@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   ccache lld scdoc
   qt6-base-dev fonts-dejavu-core
+  iproute2 lintian
 )
 
 missing=()
