@@ -11,26 +11,9 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/owned_fd.h"
 
 namespace talvo::platform {
-namespace {
-
-// Closes a descriptor on every way out.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 FileKind fileKind(const std::string& path) {
   struct stat st;
@@ -45,7 +28,7 @@ int readRegularFile(const std::string& path, std::size_t limit,
   out->clear();
   // Non-blocking, so that a FIFO placed in the repository cannot stall the
   // daemon; only regular files are read.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return errno;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return errno;

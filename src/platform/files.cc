@@ -9,32 +9,13 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/owned_fd.h"
+
 namespace talvo::platform {
 
 namespace {
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports a failing close (data may be lost then).
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string directoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -75,7 +56,7 @@ bool isDirectory(const std::string& path) {
 
 bool isReadableFile(const std::string& path) {
   if (path.empty() || isDirectory(path)) return false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   return fd.get() >= 0;
 }
 
@@ -85,7 +66,7 @@ std::optional<std::string> readFile(const std::string& path,
     if (error) *error = ec;
     return std::nullopt;
   };
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return fail(lastError());
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return fail(lastError());
@@ -122,7 +103,7 @@ std::error_code writeFileAtomically(const std::string& path,
     if (raw < 0 && errno != EEXIST) return lastError();
   }
   if (raw < 0) return std::make_error_code(std::errc::file_exists);
-  Fd fd(raw);
+  OwnedFd fd(raw);
 
   auto abandon = [&](std::error_code ec) {
     ::unlink(temp.c_str());
@@ -140,7 +121,7 @@ std::error_code writeFileAtomically(const std::string& path,
 
   // Make the rename itself durable; a failure here leaves the new file in
   // place, so it is not reported.
-  Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  OwnedFd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dfd.get() >= 0) ::fsync(dfd.get());
   return {};
 }

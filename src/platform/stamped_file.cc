@@ -12,29 +12,12 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/owned_fd.h"
 
 namespace talvo::platform {
 namespace {
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool close() {
-    int fd = std::exchange(fd_, -1);
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 FileStamp stampOf(const struct stat& st) {
   FileStamp s;
@@ -63,8 +46,9 @@ std::string temporaryName(const std::string& path) {
 
 std::error_code writeTemporary(const std::string& temp, const std::string& path,
                                std::string_view contents) {
-  Fd fd(::open(temp.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  OwnedFd fd(::open(temp.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    0666));
   if (fd.get() < 0) return lastError();
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 &&
@@ -114,7 +98,7 @@ std::error_code readStampedFile(const std::string& path, std::size_t limit,
                                 std::string* out, FileStamp* stamp) {
   out->clear();
   *stamp = {};
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return lastError();
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return lastError();
@@ -167,7 +151,8 @@ std::error_code writeFileWithBackup(const std::string& path,
     if (std::error_code ec = hook(BackupStep::kBackupKept)) return abandon(ec);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) return abandon(lastError());
-  Fd dir(::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  OwnedFd dir(
+      ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
   return {};
 }
