@@ -50,6 +50,25 @@ void warn(QWidget* parent, const QString& text) {
   QMessageBox::warning(parent, kCaption, text);
 }
 
+// The dialog's button row: OK (the default), and with `full` also Cancel
+// and Help; OK accepts, Cancel rejects.
+QDialogButtonBox* dialogButtons(QDialog* dialog, bool full) {
+  auto* buttons = new QDialogButtonBox(dialog);
+  addButton(buttons, kIdOk, "OK", QDialogButtonBox::AcceptRole)
+      ->setDefault(true);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog,
+                   &QDialog::accept);
+  if (full) {
+    addButton(buttons, kIdCancel, "Cancel", QDialogButtonBox::RejectRole);
+    QObject::connect(
+        addButton(buttons, kIdHelp, "&Help", QDialogButtonBox::HelpRole),
+        &QPushButton::clicked, dialog, [dialog] { noHelpAvailable(dialog); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog,
+                     &QDialog::reject);
+  }
+  return buttons;
+}
+
 }  // namespace
 
 QIcon programIcon() {
@@ -146,17 +165,10 @@ OptionsDialog::OptionsDialog(DialogDefaults defaults, QWidget* parent)
   connect(interop_, &QCheckBox::toggled, this, [this] { enableFileFields(); });
   connect(log_, &QCheckBox::toggled, this, [this] { enableFileFields(); });
 
-  auto* buttons = new QDialogButtonBox(this);
-  addButton(buttons, kIdOk, "OK", QDialogButtonBox::AcceptRole)
-      ->setDefault(true);
-  addButton(buttons, kIdCancel, "Cancel", QDialogButtonBox::RejectRole);
-  connect(addButton(buttons, kIdHelp, "&Help", QDialogButtonBox::HelpRole),
-          &QPushButton::clicked, this, [this] { noHelpAvailable(this); });
+  QDialogButtonBox* buttons = dialogButtons(this, true);
   connect(addButton(buttons, kIdSetDefaults, "&Set Defaults",
                     QDialogButtonBox::ResetRole),
           &QPushButton::clicked, this, [this] { setDefaults(); });
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(f1, &QShortcut::activated, this,
           [this] { showHelp(HelpText::kOptions, this); });
@@ -271,14 +283,7 @@ OutputDialog::OutputDialog(QWidget* parent) : QDialog(parent) {
     buttons_[i]->setObjectName(name(ids[i]));
     group_layout->addWidget(buttons_[i]);
   }
-  auto* buttons = new QDialogButtonBox(this);
-  addButton(buttons, kIdOk, "OK", QDialogButtonBox::AcceptRole)
-      ->setDefault(true);
-  addButton(buttons, kIdCancel, "Cancel", QDialogButtonBox::RejectRole);
-  connect(addButton(buttons, kIdHelp, "&Help", QDialogButtonBox::HelpRole),
-          &QPushButton::clicked, this, [this] { noHelpAvailable(this); });
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  QDialogButtonBox* buttons = dialogButtons(this, true);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addWidget(buttons);
@@ -324,10 +329,7 @@ ConfigurationDialog::ConfigurationDialog(const ConfigurationValues& values,
     shown->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(q(label), shown);
   }
-  auto* buttons = new QDialogButtonBox(this);
-  addButton(buttons, kIdOk, "OK", QDialogButtonBox::AcceptRole)
-      ->setDefault(true);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  QDialogButtonBox* buttons = dialogButtons(this, false);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(buttons);
@@ -343,10 +345,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
       "Talvo Daemon\nVersion 2.3c\nThe activation daemon of the Talvo "
       "object request broker",
       this);
-  auto* buttons = new QDialogButtonBox(this);
-  addButton(buttons, kIdOk, "OK", QDialogButtonBox::AcceptRole)
-      ->setDefault(true);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  QDialogButtonBox* buttons = dialogButtons(this, false);
   auto* row = new QHBoxLayout;
   row->addWidget(icon, 0, Qt::AlignTop);
   row->addWidget(text, 1);
