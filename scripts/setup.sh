@@ -11,6 +11,7 @@ packages=(
   ccache lld scdoc
   qt6-base-dev fonts-dejavu-core
   iproute2 lintian
+  libomniorb4-dev omniidl omniorb
 )
 
 missing=()
