@@ -41,9 +41,13 @@ Status DaemonClient::invoke(DaemonOp op, std::vector<Value> ins,
   }
   reply = CallReply{};
   Status st = transport_(target_, entry.signature, args, reply);
-  if (forwarded(st) && forwarder_) {
+  if (forwarded(st) && (forwarder_ || reply.forward)) {
     Target moved;
-    if (Status where = forwarder_(target_, moved)) return where;
+    if (forwarder_) {
+      if (Status where = forwarder_(target_, moved)) return where;
+    } else {
+      moved = iiopTarget(*reply.forward);
+    }
     target_ = std::move(moved);
     reply = CallReply{};
     st = transport_(target_, entry.signature, std::move(args), reply);

@@ -15,7 +15,8 @@
 //
 // Forwarding: a request is sent at most twice. When the first attempt ends
 // in IIOP 10601 (the peer forwarded the request), the forwarder is asked
-// for the new location, the client re-targets to it and sends the request
+// for the new location (without one: the reference the reply brought,
+// CallReply::forward), the client re-targets to it and sends the request
 // once more; any other outcome, and the second attempt's, ends the call.
 // The re-target sticks: later calls go to the forwarded location.
 //
@@ -82,7 +83,8 @@ class DaemonClient {
 
   // The location requests go to (the forwarded one after a forward).
   const Target& target() const { return target_; }
-  // Without a forwarder, IIOP 10601 ends the call as it came.
+  // Without a forwarder, a forwarded call goes to the reference its reply
+  // brought, and IIOP 10601 without one ends the call as it came.
   void setForwarder(Forwarder forwarder) { forwarder_ = std::move(forwarder); }
 
   // The stub of Op as a function of the client and the arguments, for a

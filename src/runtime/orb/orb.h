@@ -76,8 +76,15 @@ struct Target {
   std::string host;  // dotted address or host name to connect to
   std::string port;  // decimal
   protocol::ObjectRef ref{"", ""};
-  bool iiop = false;  // reach it by IIOP (not available yet: BAD_PARAM 10034)
+  bool iiop = false;  // reach it by IIOP (GIOP 1.0)
+  // IIOP: the object key sent; empty: the reference's string and a NUL.
+  std::vector<std::uint8_t> object_key;
 };
+
+// The IIOP target an interoperable reference names: its profile's host,
+// port and object key (the reference read back from the key when it holds
+// a string reference).
+Target iiopTarget(const protocol::IorProfile& ior);
 
 // What a two-way call brought back.
 struct CallReply {
@@ -90,6 +97,13 @@ struct CallReply {
   std::unique_ptr<CORBA::Exception> user_exception;
   std::vector<std::uint8_t> user_members;
   protocol::CodecKind user_codec = protocol::CodecKind::kXdr;  // of members
+  // CDR members: their byte order and their offset in the message, which
+  // alignment counts from (makeDecoder's `little_endian` and `origin`).
+  bool user_little_endian = false;
+  std::size_t user_origin = 0;
+  // IIOP: the reference a LOCATION_FORWARD reply gave (the call then ended
+  // with IIOP 10601 COMPLETED_NO); iiopTarget() makes the new target.
+  std::optional<protocol::IorProfile> forward;
 };
 
 struct OrbOptions {
@@ -173,7 +187,12 @@ class Orb {
   // --- Calling -----------------------------------------------------------
 
   // Calls the operation of `signature` on `target` with one value per
-  // parameter (out parameters' values are ignored). A oneway operation
+  // parameter (out parameters' values are ignored). Over IIOP (target.iiop)
+  // the call is a GIOP 1.0 Request on a channel of its own to host:port (no
+  // binding exchange); replies give results, user exceptions, system
+  // exceptions by their standard ids (others UNKNOWN), and a
+  // LOCATION_FORWARD ends the call with IIOP 10601 and the reference in
+  // reply.forward. A oneway operation
   // returns once the request is queued. System exceptions, transport
   // failures (COMM_FAILURE) and a reply not arriving within the reply
   // time-out (COMM_FAILURE 10087) are the Status; a malformed signature or
@@ -234,6 +253,8 @@ class Orb {
   struct PendingCall {
     const protocol::Signature* sig = nullptr;
     protocol::ObjectRef ref{"", ""};
+    bool iiop = false;
+    std::vector<std::uint8_t> object_key;  // IIOP
     CallReply reply;
     CallDone done;
     protocol::CodecKind codec = protocol::CodecKind::kXdr;
@@ -249,8 +270,16 @@ class Orb {
   // Queues one broker-protocol frame with `body`.
   Status sendFrame(Channel& channel, ByteView body);
   void onClosed(Channel& channel, const CORBA::SystemException* reason);
-  void channelAsync(const std::string& host, const std::string& port,
+  // A channel to host:port: bound by the binding exchange, or for IIOP
+  // (`iiop`) a plain connection of its own whose replies are GIOP.
+  void channelAsync(const std::string& host, const std::string& port, bool iiop,
                     Clock::time_point deadline, ChannelDone done);
+  void channelReady(const std::string& key, Channel& channel);
+  Status sendIiopCall(PendingCall& call, Channel& channel,
+                      std::uint32_t request_id);
+  // A GIOP Reply or LocateReply (the whole message, its header checked) on
+  // `channel`: a Reply completes the IIOP call waiting for its request id.
+  void iiopReplyArrived(Channel& channel, ByteView message);
   void bindingAnswered(Channel& channel, Session& peer, ByteView frame);
   void openFailed(const std::string& key, Status status);
   void sendCall(std::uint64_t id, Channel& channel);

@@ -1,12 +1,15 @@
 // The calling half of the Orb: channels to servers with the connecting side
-// of the binding exchange, requests and their replies (each call a record
-// completed by its reply, its channel's close or one of its time-outs),
-// pings, binding to an object and the daemon's target.
+// of the binding exchange (or, for IIOP, plain connections of their own),
+// requests and their replies in the broker protocol or GIOP 1.0 (each call
+// a record completed by its reply, its channel's close or one of its
+// time-outs), pings, binding to an object and the daemon's target.
 
 #include <cstdlib>
 
 #include "platform/errors.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/iiop/exception_ids.h"
+#include "runtime/iiop/giop.h"
 #include "runtime/orb/orb.h"
 #include "runtime/orb/orb_internal.h"
 #include "runtime/protocol/message.h"
@@ -38,8 +41,9 @@ const protocol::Signature* Orb::signature(std::string_view text,
 }
 
 void Orb::channelAsync(const std::string& host, const std::string& port,
-                       Clock::time_point deadline, ChannelDone done) {
-  const std::string key = host + ":" + port;
+                       bool iiop, Clock::time_point deadline,
+                       ChannelDone done) {
+  const std::string key = (iiop ? "iiop:" : "") + host + ":" + port;
   auto it = channels_.find(key);
   if (it != channels_.end()) {
     if (Channel* ch = loop_.channel(it->second)) {
@@ -53,7 +57,7 @@ void Orb::channelAsync(const std::string& host, const std::string& port,
   if (!first) return;
   open->second.connect = loop_.connectAsync(
       host, port, options_.connect_retries, deadline,
-      [this, key](Status st, Channel* ch) {
+      [this, key, iiop](Status st, Channel* ch) {
         auto it = opening_.find(key);
         if (it == opening_.end()) return;
         it->second.connect = 0;
@@ -61,10 +65,21 @@ void Orb::channelAsync(const std::string& host, const std::string& port,
           openFailed(key, std::move(st));
           return;
         }
+        it->second.channel = ch->id();
+        std::shared_ptr<Session> session = sessionOf(*ch);
+        if (iiop) {
+          // No binding exchange: what comes back is GIOP, gathered by a
+          // reader that lets the first bytes decide.
+          session->reader =
+              std::make_unique<MessageReader>(max_message_size_, false);
+          session->info.protocol = protocol::ProtocolKind::kIiop;
+          session->bound = true;
+          channelReady(key, *ch);
+          return;
+        }
         // The binding exchange: our binding message first, then the
         // peer's answer, which must be its binding message (onFrame).
-        it->second.channel = ch->id();
-        sessionOf(*ch)->opening = key;
+        session->opening = key;
         Bytes body = localBindingBody();
         if (Status sent = sendFrame(*ch, body)) {
           openFailed(key, std::move(sent));
@@ -92,6 +107,10 @@ void Orb::bindingAnswered(Channel& channel, Session& peer, ByteView frame) {
   }
   applyBinding(peer, m);
   traceNewConnection(channel, peer);
+  channelReady(key, channel);
+}
+
+void Orb::channelReady(const std::string& key, Channel& channel) {
   auto it = opening_.find(key);
   if (it == opening_.end()) return;
   Opening open = std::move(it->second);
@@ -128,7 +147,7 @@ Status Orb::channelTo(const std::string& host, const std::string& port,
                       Channel** out) {
   bool finished = false;
   Status result;
-  channelAsync(host, port, Clock::time_point::max(),
+  channelAsync(host, port, false, Clock::time_point::max(),
                [&](Status st, Channel* ch) {
                  finished = true;
                  result = std::move(st);
@@ -150,13 +169,17 @@ std::uint64_t Orb::callAsync(const Target& target,
   call.done = std::move(done);
   call.reply.args = std::move(args);
   call.ref = target.ref;
-  Status st;
-  if (target.iiop) {
-    // The IIOP client is not part of this run time yet.
-    st = fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP");
-  } else {
-    call.sig = signature(signature_text, st);
+  call.iiop = target.iiop;
+  if (call.iiop) {
+    call.object_key = target.object_key;
+    if (call.object_key.empty()) {
+      const std::string& text = target.ref.toString();
+      call.object_key.assign(text.begin(), text.end());
+      call.object_key.push_back(0);
+    }
   }
+  Status st;
+  call.sig = signature(signature_text, st);
   if (st) {
     // Completed from the loop, never inside this call.
     call.timer = loop_.addTimer(
@@ -174,7 +197,7 @@ std::uint64_t Orb::callAsync(const Target& target,
       finishCall(id, fail<CORBA::COMM_FAILURE>(kMinorTimeout));
     });
   }
-  channelAsync(target.host, target.port, deadline,
+  channelAsync(target.host, target.port, target.iiop, deadline,
                [this, id](Status st, Channel* ch) {
                  if (calls_.count(id) == 0) return;
                  if (st) {
@@ -191,11 +214,16 @@ void Orb::sendCall(std::uint64_t id, Channel& ch) {
   const protocol::Signature& sig = *call.sig;
   call.codec = orb_internal::codecOf(*sessionOf(ch));
   const std::uint32_t request_id = request_ids_.next();
-  auto out = protocol::makeEncoder(call.codec);
-  Status st = protocol::encodeRequest(
-      *out, call.ref.requestHeader(sig.operation, request_id, !sig.oneway()),
-      sig, call.reply.args);
-  if (!st) st = sendFrame(ch, out->bytes());
+  Status st;
+  if (call.iiop) {
+    st = sendIiopCall(call, ch, request_id);
+  } else {
+    auto out = protocol::makeEncoder(call.codec);
+    st = protocol::encodeRequest(
+        *out, call.ref.requestHeader(sig.operation, request_id, !sig.oneway()),
+        sig, call.reply.args);
+    if (!st) st = sendFrame(ch, out->bytes());
+  }
   if (st || sig.oneway()) {
     finishCall(id, std::move(st));
     return;
@@ -219,6 +247,11 @@ void Orb::replyArrived(Channel& channel, std::uint32_t request_id,
   if (it == replies_.end()) return;
   const std::uint64_t id = it->second;
   PendingCall& call = calls_[id];
+  if (call.iiop) {
+    // A peer that answers GIOP with the broker protocol.
+    loop_.close(channel, fail<CORBA::COMM_FAILURE>(kMinorFrame));
+    return;
+  }
   CallReply& reply = call.reply;
   auto in = protocol::makeDecoder(call.codec, frame);
   protocol::ReplyOutcome outcome;
@@ -232,6 +265,85 @@ void Orb::replyArrived(Channel& channel, std::uint32_t request_id,
       reply.user_exception = std::move(outcome.exception);
       reply.user_members.assign(frame.begin() + in->position(), frame.end());
       reply.user_codec = call.codec;
+    }
+  }
+  finishCall(id, std::move(st));
+}
+
+Status Orb::sendIiopCall(PendingCall& call, Channel& ch,
+                         std::uint32_t request_id) {
+  const protocol::Signature& sig = *call.sig;
+  iiop::MessageWriter message(iiop::MsgType::kRequest);
+  iiop::RequestHeader header;
+  header.request_id = request_id;
+  header.response_expected = !sig.oneway();
+  header.object_key = call.object_key;
+  header.operation = sig.operation;
+  const std::string& user = config_.userName();
+  header.requesting_principal.assign(user.begin(), user.end());
+  iiop::putRequestHeader(message.body(), header);
+  if (Status st =
+          protocol::marshalRequestArgs(message.body(), sig, call.reply.args)) {
+    return st;
+  }
+  return loop_.send(ch, message.finish());
+}
+
+void Orb::iiopReplyArrived(Channel& channel, ByteView message) {
+  iiop::MessageReader in;
+  iiop::ReplyHeader header;
+  if (iiop::openMessage(message, in) != nullptr) return;
+  // This side sends no LocateRequest: only Replies answer its calls.
+  if (in.header.type != static_cast<std::uint8_t>(iiop::MsgType::kReply)) {
+    return;
+  }
+  if (iiop::getReplyHeader(*in.body, header) != nullptr) {
+    // No request id to complete: the channel's calls end with its close.
+    loop_.close(channel, fail<CORBA::COMM_FAILURE>(kMinorFrame));
+    return;
+  }
+  auto it = replies_.find({channel.id(), header.request_id});
+  if (it == replies_.end()) return;
+  const std::uint64_t id = it->second;
+  PendingCall& call = calls_[id];
+  CallReply& reply = call.reply;
+  protocol::CdrDecoder& body = *in.body;
+  Status st;
+  switch (header.reply_status) {
+    case iiop::ReplyStatus::kNoException:
+      st = protocol::unmarshalReplyArgs(body, *call.sig,
+                                        protocol::ProtocolKind::kIiop,
+                                        reply.args, reply.result);
+      break;
+    case iiop::ReplyStatus::kUserException: {
+      std::optional<std::string> repository_id;
+      if (!body.getString(repository_id)) {
+        st = body.error();
+        break;
+      }
+      reply.user_exception =
+          iiop::userExceptionFrom(repository_id.value_or(""));
+      const std::size_t at = iiop::kHeaderSize + body.position();
+      reply.user_members.assign(message.begin() + at, message.end());
+      reply.user_codec = protocol::CodecKind::kCdr;
+      reply.user_little_endian = in.header.little_endian;
+      reply.user_origin = at;
+      break;
+    }
+    case iiop::ReplyStatus::kSystemException: {
+      iiop::SystemExceptionBody e;
+      st = iiop::getSystemException(body, e);
+      if (!st) st = iiop::systemExceptionFrom(e);
+      break;
+    }
+    case iiop::ReplyStatus::kLocationForward: {
+      protocol::IorProfile ior;
+      st = iiop::getIor(body, ior);
+      if (!st) {
+        reply.forward = std::move(ior);
+        st = fail<CORBA::IIOP>(iiop::kMinorForwarded);
+      }
+      break;
     }
   }
   finishCall(id, std::move(st));
@@ -309,6 +421,20 @@ Status Orb::bind(const std::string& marker, const std::string& server,
   if (Status st = ping(t)) return st;
   out = std::move(t);
   return nullptr;
+}
+
+Target iiopTarget(const protocol::IorProfile& ior) {
+  Target t;
+  t.host = ior.host;
+  t.port = std::to_string(ior.port);
+  t.iiop = true;
+  t.object_key = ior.object_key;
+  // A key this run time published is a string reference and its NUL.
+  std::string_view key(reinterpret_cast<const char*>(ior.object_key.data()),
+                       ior.object_key.size());
+  if (!key.empty() && key.back() == '\0') key.remove_suffix(1);
+  protocol::ObjectRef::parse(key, t.ref);
+  return t;
 }
 
 Status Orb::daemonTarget(const std::string& host, Target& out) {
