@@ -44,8 +44,14 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
     return st;
   }
 
-  // Seam: the listener set (extra IIOP ports from the repository's
-  // "portsList" file) is built here; its failures end construction.
+  // The listener set: the extra IIOP ports of the ports list.
+  std::unique_ptr<IiopListening> iiop;
+  if (options.orb != nullptr) iiop = orbIiopListening(*options.orb);
+  ListenerSet listeners;
+  if (Status st = ListenerSet::build(rep->root(), *rep, iiop.get(),
+                                     options.trace, listeners)) {
+    return st;
+  }
 
   // The daemon's identity as a server of the run time.
   config.setServerName("QV_daemon");
@@ -95,6 +101,8 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
 
   out->reset(new Daemon(std::move(options), std::move(rep), std::move(access)));
   (*out)->binding_ = std::move(binding);
+  (*out)->iiop_ = std::move(iiop);
+  (*out)->listeners_ = std::move(listeners);
 
   // The previous daemon's servers, when checkpointing is on.
   checkpoint::DaemonCheckPoint* cp = (*out)->options_.checkpoint;

@@ -43,6 +43,7 @@
 #include "imprep/trace.h"
 #include "interface/access_check.h"
 #include "interface/daemon_types.h"
+#include "interface/listener_set.h"
 #include "platform/stamped_file.h"
 #include "runtime/except/exception.h"
 
@@ -119,7 +120,9 @@ using LookUpDone =
 class Daemon {
  public:
   // Builds the daemon on the repository root `imp_rep_path` (the value of
-  // QV_IMP_REP_PATH; null when unset). Stores the daemon's identity in the
+  // QV_IMP_REP_PATH; null when unset) and its listener set (the ports list's
+  // ports opened through options.orb; a failure there ends the
+  // construction with it). Stores the daemon's identity in the
   // run time's configuration (server name "QV_daemon", port QV_DAEMON_PORT,
   // transport "TCP", encoding "Talvo-XDR") and, in protected mode, writes
   // "Running in protected mode as user `<user>' ]" after the trace-line
@@ -132,6 +135,8 @@ class Daemon {
   Daemon& operator=(const Daemon&) = delete;
 
   imprep::ImpRepository& repository() { return *repository_; }
+  // The extra IIOP ports of the ports list (listener_set.h).
+  const ListenerSet& listeners() const { return listeners_; }
   const DaemonOptions& options() const { return options_; }
   bool legacy() const { return legacy_; }
   bool protectedMode() const { return access_.protectedMode(); }
@@ -150,6 +155,15 @@ class Daemon {
   Status getIIOPDetails(const Caller& caller, std::string_view serverName,
                         std::string_view markerName,
                         std::string_view methodName, IiopDetails* out);
+  // The IIOP port a failed IIOP request for an object of `serverName` is
+  // forwarded to: getIIOPDetails (finding the running server or launching
+  // it), then, when the diagnostics level is not 0, the trace-line prefix
+  // and "redirecting request to <server> on port <port>]" on standard
+  // output. Fails with getIIOPDetails' exception, or INV_OBJREF 10101 when
+  // the port given is not one.
+  Status redirectIiop(const Caller& caller, std::string_view serverName,
+                      std::string_view markerName, std::string_view operation,
+                      std::uint16_t* port);
   Status registerPersistentServer(const Caller& caller,
                                   std::string_view serverName,
                                   std::uint32_t serverPid,
@@ -299,6 +313,8 @@ class Daemon {
   bool legacy_ = false;
   // Made on the first lookUp and kept.
   std::unique_ptr<locator::LocatorService> locator_;
+  std::unique_ptr<IiopListening> iiop_;  // over options.orb; may be null
+  ListenerSet listeners_;
 };
 
 }  // namespace talvo::interface

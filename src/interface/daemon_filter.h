@@ -5,9 +5,16 @@
 // settles the principal of every request: the principal the message brings
 // (the user name of the connection's binding message, or GIOP's requesting
 // principal), or "nobody" when that is empty. The failure hook runs the
-// principal hook for a request that failed before it, and is where the
-// redirection of IIOP requests to a registered server's port will go; for
-// now it leaves the failure as it is. Every other filter point passes.
+// principal hook for a request that failed before it, then redirects: an
+// IIOP request that failed with a minor code from 10100 to 10119 (its
+// object is not in the daemon) is answered with a location forward to the
+// IIOP port of the server its object key names (Daemon::redirectIiop(),
+// which launches the server when none runs). With the daemon's Orb the
+// answer is deferred until that port accepts connections (at most 10 s),
+// so that a client is never sent to a server still starting; the loop
+// serves others meanwhile. A redirection that fails answers with its own
+// failure; every other failure is answered as it is. Every other filter
+// point passes.
 //
 // Thread safety: none; the run time calls it on the event-loop thread.
 

@@ -5,6 +5,7 @@
 #include "activation/activator.h"
 #include "binding/binding_service.h"
 #include "interface/daemon.h"
+#include "runtime/config/runtime_config.h"
 
 namespace talvo::interface {
 namespace {
@@ -47,6 +48,29 @@ Status Daemon::getIIOPDetails(const Caller& caller, std::string_view serverName,
   return binding_->getIIOPDetails(requesterOf(caller), std::string(serverName),
                                   std::string(markerName),
                                   std::string(methodName), out);
+}
+
+Status Daemon::redirectIiop(const Caller& caller, std::string_view serverName,
+                            std::string_view markerName,
+                            std::string_view operation, std::uint16_t* port) {
+  IiopDetails details;
+  if (Status st =
+          getIIOPDetails(caller, serverName, markerName, operation, &details)) {
+    return st;
+  }
+  const std::string& text = details.iiopPort;
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(text) == 0 || std::stoul(text) > 65535) {
+    return fail<CORBA::INV_OBJREF>(10101, std::string(serverName));
+  }
+  *port = static_cast<std::uint16_t>(std::stoul(text));
+  RuntimeConfig& config = runtime();
+  if (config.diagnosticsLevel() != 0) {
+    *options_.out << config.tracePrefix() << "redirecting request to "
+                  << serverName << " on port " << *port << "]" << std::endl;
+  }
+  return nullptr;
 }
 
 Status Daemon::registerPersistentServer(const Caller& caller,

@@ -12,6 +12,7 @@
 #include "sample_process.h"
 #include "support/talvod.h"
 #include "support/talvod_client.h"
+#include "support/transport_context.h"
 
 namespace talvo::examples::testing {
 namespace {
@@ -105,6 +106,61 @@ TEST_F(SampleDaemonTest, LaunchedOnBindingCalledListedAndKilled) {
   EXPECT_TRUE(
       eventually([&] { return talvo::testing::processGone(launched[0]); }));
   EXPECT_TRUE(active().empty());
+}
+
+TEST_F(SampleDaemonTest, IiopClientIsForwardedToTheServerItLaunches) {
+  ASSERT_EQ(talvod->newSharedServer(
+                "greeter", Strings{"*"},
+                Strings{builtProgram("examples/talvo_sample_server") +
+                        " --marker hello"},
+                0u),
+            nullptr);
+  // The daemon's own interface over IIOP (QV_DAEMON_PROTOCOL=IIOP).
+  talvo::testing::QuietContext context;
+  talvo::testing::TestConfig config(
+      {{"QV_DAEMON_PORT", std::to_string(daemon.port())},
+       {"QV_DAEMON_PROTOCOL", "IIOP"}});
+  Orb orb(OrbOptions{
+      .context = &context, .config = &config.get(), .reply_timeout_ms = 15000});
+  Target at_daemon;
+  ASSERT_EQ(orb.daemonTarget("127.0.0.1", at_daemon), nullptr);
+  ASSERT_TRUE(at_daemon.iiop);
+  client::DaemonClient c(orb, at_daemon);
+  bool exists = false;
+  ASSERT_EQ(c.serverExists("greeter", &exists), nullptr) << daemon.log();
+  EXPECT_TRUE(exists);
+
+  // An object of the server, addressed to the daemon's port: over the
+  // broker protocol it is not there; over IIOP the daemon launches the
+  // server and forwards the call to it.
+  at_daemon.ref = protocol::ObjectRef(config.get().hostName(), "greeter",
+                                      "hello", "", "IR", kGreeterInterface);
+  CallReply reply;
+  Target broker = at_daemon;
+  broker.iiop = false;
+  Status st =
+      orb.call(broker, kGreetSignature, {Value::ofString("Ada")}, reply);
+  EXPECT_EQ(st ? st->minor() : 0u, 10101u);
+  EXPECT_TRUE(active().empty());
+
+  st = orb.call(at_daemon, kGreetSignature, {Value::ofString("Ada")}, reply);
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(st->bareName(), "IIOP");
+  EXPECT_EQ(st->minor(), 10601u);
+  ASSERT_TRUE(reply.forward);
+  const Target server = iiopTarget(*reply.forward);
+  EXPECT_EQ(server.ref.toString(), at_daemon.ref.toString());
+  EXPECT_NE(daemon.log().find("redirecting request to greeter on port " +
+                              server.port + "]"),
+            std::string::npos)
+      << daemon.log();
+  // The forward came once the server listened: the first call answers.
+  ASSERT_EQ(orb.call(server, kGreetSignature, {Value::ofString("Ada")}, reply),
+            nullptr);
+  EXPECT_NE(reply.result.text().find("Hello, Ada! This is server greeter "
+                                     "(marker 'hello'"),
+            std::string::npos);
+  EXPECT_EQ(active(), Strings{"greeter/*/2"});
 }
 
 }  // namespace
