@@ -1,182 +1,113 @@
-// The shipped IDL file against the daemon's operation table: each operation
-// of the IDL, read by a small parser of the IDL subset the file uses, is
-// written as a signature text and must equal the table's entry at the same
+// The shipped IDL files against what the programs serve: each operation of
+// the IDL, read by a small reader of the IDL subset the files use, is
+// written as a signature text and must equal the served one at the same
 // place, so that names, order, directions and types cannot drift apart.
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <map>
-#include <stdexcept>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "client/daemon_operations.h"
+#include "greeter.h"
+#include "runtime/protocol/signature.h"
 #include "support/talvod.h"
 #include "support/temp_dir.h"
 
 namespace talvo::testing {
 namespace {
 
-// The IDL's tokens: identifiers, numbers and single punctuation characters;
-// comments dropped.
-std::vector<std::string> tokens(const std::string& text) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char c = text[i];
-    if (std::isspace(c)) {
-      ++i;
-    } else if (text.compare(i, 2, "//") == 0) {
-      i = text.find('\n', i);
-    } else if (text.compare(i, 2, "/*") == 0) {
-      i = text.find("*/", i) + 2;
-    } else if (std::isalnum(c) || c == '_') {
-      std::size_t end = i;
-      while (end < text.size() &&
-             (std::isalnum(static_cast<unsigned char>(text[end])) ||
-              text[end] == '_')) {
-        ++end;
-      }
-      out.push_back(text.substr(i, end - i));
-      i = end;
-    } else {
-      out.emplace_back(1, static_cast<char>(c));
-      ++i;
-    }
-  }
-  return out;
-}
-
-// Reads one interface and writes its operations as signature texts.
-class IdlReader {
- public:
-  explicit IdlReader(std::vector<std::string> tokens) : t_(std::move(tokens)) {}
-
+struct Idl {
   std::string interface;
   std::vector<std::string> signatures;
-
-  void read() {
-    expect("interface");
-    interface = name();
-    expect("{");
-    while (peek() != "}") member();
-    expect("}");
-    expect(";");
-    if (at_ != t_.size()) fail("text after the interface");
-  }
-
- private:
-  void member() {
-    if (accept("enum")) {
-      std::string n = name(), list;
-      expect("{");
-      do list += (list.empty() ? "" : ",") + name();
-      while (accept(","));
-      expect("}");
-      types_[n] = "E~" + scoped(n) + "~" + list;
-    } else if (accept("struct")) {
-      std::string n = name(), fields;
-      expect("{");
-      while (!accept("}")) {
-        std::string type = typeText();
-        fields += (fields.empty() ? "" : ",") + name() + "{" + type + "}";
-        expect(";");
-      }
-      types_[n] = "R~" + scoped(n) + "~" + fields;
-    } else if (accept("typedef")) {
-      std::string type = typeText();
-      types_[name()] = type;
-    } else {
-      operation();
-    }
-    expect(";");
-  }
-
-  void operation() {
-    std::string result = typeText();
-    std::string sig = "Ro~" + name() + "~";
-    expect("(");
-    while (!accept(")")) {
-      std::string dir = next();
-      if (dir != "in" && dir != "out" && dir != "inout") fail("direction");
-      std::string type = typeText();
-      sig += (dir == "in"    ? "+"
-              : dir == "out" ? "-"
-                             : "*") +
-             name() + "{" + type + "},";
-      accept(",");
-    }
-    signatures.push_back(sig + ">{" + result + "},N{}");
-  }
-
-  std::string typeText() {
-    std::string word = next();
-    if (word == "unsigned") return next() == "long" ? "ul" : fail("unsigned");
-    if (word == "sequence") {
-      expect("<");
-      std::string element = typeText();
-      expect(">");
-      return "S{" + element + "},0";
-    }
-    static const std::map<std::string, std::string> kBasic = {{"void", "v"},
-                                                              {"string", "0"},
-                                                              {"boolean", "b"},
-                                                              {"octet", "o"},
-                                                              {"long", "l"}};
-    if (auto it = kBasic.find(word); it != kBasic.end()) return it->second;
-    if (auto it = types_.find(word); it != types_.end()) return it->second;
-    return fail("unknown type " + word);
-  }
-
-  // An identifier; a leading "_" escapes a keyword and is not part of it.
-  std::string name() {
-    std::string n = next();
-    if (n.empty() ||
-        !(std::isalpha(static_cast<unsigned char>(n[0])) || n[0] == '_')) {
-      fail("identifier expected, found " + n);
-    }
-    return n[0] == '_' ? n.substr(1) : n;
-  }
-  std::string scoped(const std::string& n) const {
-    return interface + "::" + n;
-  }
-  const std::string& peek() const {
-    static const std::string kEnd;
-    return at_ < t_.size() ? t_[at_] : kEnd;
-  }
-  std::string next() {
-    std::string n = peek();
-    if (at_ < t_.size()) ++at_;
-    return n;
-  }
-  bool accept(const std::string& word) {
-    if (peek() != word) return false;
-    ++at_;
-    return true;
-  }
-  void expect(const std::string& word) {
-    if (!accept(word)) fail("expected " + word + ", found " + peek());
-  }
-  std::string fail(const std::string& why) const {
-    throw std::runtime_error(why + " at token " + std::to_string(at_));
-  }
-
-  std::vector<std::string> t_;
-  std::size_t at_ = 0;
-  std::map<std::string, std::string> types_;
 };
 
+// Reads one interface: enums, structs, typedefs and operations, in order.
+// A type it does not know is written as "?", which no signature has.
+Idl readIdl(const std::string& path) {
+  static const std::regex kComment(R"(//[^\n]*)");
+  static const std::regex kItem(
+      R"(interface\s+(\w+)\s*\{|enum\s+(\w+)\s*\{([^}]*)\}\s*;|)"
+      R"(struct\s+(\w+)\s*\{([^}]*)\}\s*;|typedef\s+([^;]*\S)\s+(\w+)\s*;|)"
+      R"((\w[\w ]*\w)\s+(\w+)\s*\(([^)]*)\)\s*;)");
+  static const std::regex kDecl(
+      R"(\s*(?:(inout|in|out)\s+)?(.*\S)\s+_?(\w+)\s*)");
+  static const std::map<std::string, std::string> kBasic = {
+      {"void", "v"},  {"string", "0"}, {"boolean", "b"},
+      {"octet", "o"}, {"long", "l"},   {"unsigned long", "ul"}};
+  Idl idl;
+  std::map<std::string, std::string> types = kBasic;
+  auto typeText = [&](const std::string& t) -> std::string {
+    std::smatch m;
+    if (std::regex_match(t, m, std::regex(R"(sequence\s*<\s*(\w+)\s*>)"))) {
+      return "S{" + types[m[1]] + "},0";
+    }
+    return types.count(t) ? types[t] : "?";
+  };
+  // "T a; T b" or "in T a, out T b" as "a{T},b{T}" or "+a{T},-b{T}".
+  auto members = [&](const std::string& list, char separator) {
+    std::string out;
+    std::stringstream in(list);
+    std::smatch m;
+    for (std::string d; std::getline(in, d, separator);) {
+      if (!std::regex_match(d, m, kDecl)) continue;
+      std::string dir = m[1] == "in" ? "+" : m[1] == "out" ? "-" : "*";
+      out +=
+          (m[1].matched ? dir : "") + m[3].str() + "{" + typeText(m[2]) + "},";
+    }
+    return out;
+  };
+  std::string text = std::regex_replace(readFile(path), kComment, "");
+  for (std::sregex_iterator it(text.begin(), text.end(), kItem), end; it != end;
+       ++it) {
+    const std::smatch& m = *it;
+    std::string scope = idl.interface + "::";
+    if (m[1].matched) {
+      idl.interface = m[1];
+    } else if (m[2].matched) {
+      types[m[2]] = "E~" + scope + m[2].str() + "~" +
+                    std::regex_replace(m[3].str(), std::regex(R"(\s)"), "");
+    } else if (m[4].matched) {
+      std::string fields = members(m[5], ';');
+      types[m[4]] =
+          "R~" + scope + m[4].str() + "~" + fields.substr(0, fields.size() - 1);
+    } else if (m[6].matched) {
+      types[m[7]] = typeText(m[6]);
+    } else {
+      std::string params = members(m[10], ',');  // each ends in ","
+      idl.signatures.push_back("Ro~" + m[9].str() + "~" +
+                               (params.empty() ? "," : params) + ">{" +
+                               typeText(m[8]) + "},N{}");
+    }
+  }
+  return idl;
+}
+
 TEST(IdlTest, ShippedIdlMatchesTheOperationTable) {
-  std::string text = readFile(sourceFile("idl/QV_daemon.idl"));
-  ASSERT_FALSE(text.empty());
-  IdlReader idl(tokens(text));
-  ASSERT_NO_THROW(idl.read());
+  Idl idl = readIdl(sourceFile("idl/QV_daemon.idl"));
   EXPECT_EQ(idl.interface, client::kDaemonInterfaceName);
   auto table = client::daemonOperations();
   ASSERT_EQ(idl.signatures.size(), table.size());
   for (std::size_t i = 0; i < table.size(); ++i) {
     EXPECT_EQ(idl.signatures[i], table[i].signature) << "operation " << i + 1;
   }
+}
+
+// The sample server's interface, for clients of other ORBs.
+TEST(IdlTest, ShippedGreeterIdlMatchesTheSampleServer) {
+  Idl idl = readIdl(sourceFile("idl/Greeter.idl"));
+  EXPECT_EQ(idl.interface, examples::kGreeterInterface);
+  auto normal = [](std::string_view text) {
+    protocol::Signature sig;
+    EXPECT_EQ(protocol::parseSignature(text, sig), nullptr) << text;
+    return protocol::formatSignature(sig);
+  };
+  ASSERT_EQ(idl.signatures.size(), 2u);
+  EXPECT_EQ(normal(idl.signatures[0]), normal(examples::kGreetSignature));
+  EXPECT_EQ(normal(idl.signatures[1]), normal(examples::kEnvironmentSignature));
 }
 
 }  // namespace
