@@ -14,12 +14,11 @@
 namespace talvo::interface {
 namespace {
 
-// Opens what the test allows; records every call.
+// Opens every port but `refused`, with descriptors from 5 on.
 class ScriptedListening : public IiopListening {
  public:
   bool available() override { return iiop; }
   Status createEndpoint(const std::string& port, int* descriptor) override {
-    calls.push_back("create " + port);
     if (port == refused) {
       return fail<CORBA::COMM_FAILURE>(10048, "WSAEADDRINUSE");
     }
@@ -27,15 +26,11 @@ class ScriptedListening : public IiopListening {
     return nullptr;
   }
   bool localAddress(int) override { return true; }
-  Status registerListener(int descriptor) override {
-    calls.push_back("register " + std::to_string(descriptor));
-    return nullptr;
-  }
+  Status registerListener(int) override { return nullptr; }
 
   bool iiop = true;
   std::string refused;
   int next_fd = 5;
-  std::vector<std::string> calls;
 };
 
 class ListenerSetTest : public DaemonTest {
@@ -71,8 +66,6 @@ TEST_F(ListenerSetTest, PairsOfRegisteredServersAreOpenedAndTraced) {
   EXPECT_EQ(set.entries()[0].descriptor, 5);
   EXPECT_EQ(set.entries()[1].serverName, "shop");
   EXPECT_EQ(set.entries()[1].port, 0u);
-  EXPECT_EQ(runtime.calls,
-            (Strings{"create 7001", "register 5", "create 7003"}));
   const Strings expected = {" ctor listener, file: " + portsList() + " len 0",
                             " reading bank",
                             " open port bank 7001",
@@ -111,14 +104,9 @@ TEST_F(ListenerSetTest, MissingFileIsEmptyAndFailuresAreTheDesignedOnes) {
   ASSERT_EQ(set.entries().size(), 1u);  // reading stops at "x"
   EXPECT_EQ(set.entries()[0].port, 0u);
   EXPECT_EQ(nameOf(build(set, nullptr)), "COMM_FAILURE");
-
-  if (::geteuid() != 0) {  // root reads any file
-    std::filesystem::permissions(portsList(), std::filesystem::perms::none);
-    st = build(set, &runtime);
-    EXPECT_EQ(nameOf(st), "NO_PERMISSION");
-    EXPECT_EQ(minorOf(st), kMinorPortsListDenied);
-    EXPECT_TRUE(set.entries().empty());
-  }
+  // A ports list that is there but may not be read stops the start.
+  std::filesystem::permissions(portsList(), std::filesystem::perms::none);
+  if (::geteuid() != 0) EXPECT_EQ(minorOf(build(set, &runtime)), 10120u);
 }
 
 // --- the failure hook --------------------------------------------------------
