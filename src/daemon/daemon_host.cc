@@ -151,11 +151,14 @@ void DaemonHost::watchLoop() {
   // Ended children are reaped when their end is signalled, not on a timer.
   child_ends_ = std::make_unique<platform::ChildEndWatch>();
   const int fd = child_ends_->descriptor();
+  // Reaped at once, so that a request later in the same pass finds the
+  // end in the table; liveness tests then need no system call.
   children_watched_ = fd >= 0 && core_->watchReadable(fd, [this] {
     child_ends_->drain();
-    reap_due_ = true;
+    platform::reapEndedChildren();
   });
   if (!children_watched_) child_ends_.reset();
+  platform::setChildEndsSignalled(children_watched_);
 }
 
 std::optional<std::chrono::milliseconds> DaemonHost::waitBound() const {
@@ -182,10 +185,7 @@ void DaemonHost::afterEvents(Status failure) {
   if (failure) printStatus(std::move(failure));
   // Ended server processes are reaped (their end stays known to the
   // activator's liveness test).
-  if (reap_due_ || !children_watched_) {
-    reap_due_ = false;
-    platform::reapEndedChildren();
-  }
+  if (!children_watched_) platform::reapEndedChildren();
   // Before the next wait: nothing is held back while the daemon is idle.
   StdOutMessageHandler::flushOutput();
   if (log_file_) log_file_->flush();
@@ -218,6 +218,7 @@ std::optional<std::string> DaemonHost::shutdown() {
     waker_.reset();
   }
   core_.reset();
+  platform::setChildEndsSignalled(false);
   child_ends_.reset();
   children_watched_ = false;
   removeLog();
