@@ -15,6 +15,8 @@
 namespace talvo::daemon {
 namespace {
 
+constexpr char kStdOutName[] = "QV_StdOut";
+
 constexpr char kCaption[] = "Talvo Daemon";
 constexpr char kCommFailure[] = "CORBA::StExcep::COMM_FAILURE";
 
@@ -86,6 +88,12 @@ void DaemonHost::removeLog() {
     output_active_ = false;
   }
   log_file_.reset();
+  if (stdout_muted_) {
+    if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+      chain->activate(kStdOutName);
+    }
+    stdout_muted_ = false;
+  }
   StdOutMessageHandler::setLineFlush(true);
 }
 
@@ -133,6 +141,13 @@ std::optional<StartupFailure> DaemonHost::start() {
 
   setDiagnosticsLevel(context_.config,
                       static_cast<std::uint16_t>(settings_.trace_level));
+  // Level 0 is silent: while requests are served nothing is traced to
+  // standard output (the log, when asked for, still gets every line).
+  if (settings_.trace_level == 0) {
+    if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+      stdout_muted_ = chain->deactivate(kStdOutName);
+    }
+  }
   watchLoop();
   // From here on the lines of a pass are written out together at its end.
   StdOutMessageHandler::setLineFlush(false);
