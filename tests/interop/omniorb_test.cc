@@ -166,6 +166,9 @@ void registerGreeter(std::uint16_t port) {
                                 " --marker hello"},
                 0u),
             nullptr);
+  // An omniORB client sends no principal: the daemon's is "nobody".
+  ASSERT_EQ(client.addInvokeRights("nobody", "greeter"), nullptr);
+  ASSERT_EQ(client.addLaunchRights("nobody", "greeter"), nullptr);
 }
 
 // False while the daemon at `port` refuses IIOP connections outright (a
