@@ -16,6 +16,9 @@ bool DaemonService::OnInit() {
   if (std::optional<StartupFailure> failure = host_.start()) {
     endStartup(*failure);
   }
+  for (const std::string& notice : host_.startupNotices()) {
+    LogServiceText(platform::EventType::kWarning, notice);
+  }
   return true;
 }
 

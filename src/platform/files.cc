@@ -88,8 +88,30 @@ std::optional<std::string> readFile(const std::string& path,
   return out;
 }
 
+bool isTemporaryName(std::string_view name, long* pid) {
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 19 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  std::size_t last = name.rfind('.');
+  if (last == std::string_view::npos || !digits(name.substr(last + 1))) {
+    return false;
+  }
+  std::size_t middle = name.rfind('.', last - 1);
+  if (middle == std::string_view::npos || middle < 4 ||
+      !digits(name.substr(middle + 1, last - middle - 1)) ||
+      name.substr(middle - 4, 4) != ".tmp") {
+    return false;
+  }
+  if (pid != nullptr) {
+    *pid = std::stol(std::string(name.substr(middle + 1, last - middle - 1)));
+  }
+  return true;
+}
+
 std::error_code writeFileAtomically(const std::string& path,
-                                    std::string_view contents) {
+                                    std::string_view contents,
+                                    std::optional<unsigned> mode) {
   static std::atomic<unsigned> counter{0};
   const std::string dir = directoryOf(path);
 
@@ -110,8 +132,10 @@ std::error_code writeFileAtomically(const std::string& path,
     return ec;
   };
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 &&
-      ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
+  if (mode) {
+    if (::fchmod(fd.get(), *mode & 07777) != 0) return abandon(lastError());
+  } else if (::stat(path.c_str(), &st) == 0 &&
+             ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
     return abandon(lastError());
   }
   if (!writeAll(fd.get(), contents)) return abandon(lastError());

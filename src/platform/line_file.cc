@@ -103,7 +103,9 @@ std::error_code LineFile::append(std::string_view data) {
 }
 
 std::error_code LineFile::replace(std::string_view contents) {
-  if (std::error_code ec = writeFileAtomically(path_, contents)) return ec;
+  if (std::error_code ec = writeFileAtomically(path_, contents, 0600)) {
+    return ec;
+  }
   int fd = ::open(path_.c_str(), kFlags);
   if (fd < 0) return lastError();
   ::close(fd_);

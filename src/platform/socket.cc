@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/system_info.h"
 
 namespace talvo::platform {
 namespace {
@@ -216,7 +217,15 @@ PeerIdentity identifyPeer(int fd, const SocketAddress& peer) {
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 &&
       len == sizeof cred && cred.pid > 0) {
     id.credentials = PeerCredentials{cred.uid, cred.gid, cred.pid};
+    id.local_uid = cred.uid;
+    id.on_this_host = true;
+  } else if (std::optional<SocketOwner> owner = socketOwner(peer, id.local)) {
+    id.local_uid = owner->uid;
+    id.on_this_host = true;
+  } else {
+    id.on_this_host = peer.isLoopback() || peer.address == id.local.address;
   }
+  if (id.local_uid) id.local_user = userNameOf(*id.local_uid);
   return id;
 }
 

@@ -75,8 +75,8 @@ TEST(DaemonSettingsTest, FlagsPathsAndIntegers) {
   EXPECT_EQ(near.interop_file, "");
   DaemonSettings on =
       parseDaemonSettings(key({{"interop", "yes"}, {"log", "yes"}}));
-  EXPECT_EQ(on.interop_file, "/tmp/daemon.ior");
-  EXPECT_EQ(on.log_file, "/tmp/daemon.log");
+  EXPECT_EQ(on.interop_file, "/var/lib/talvo/daemon.ior");
+  EXPECT_EQ(on.log_file, "/var/log/talvo/daemon.log");
 
   // Integers read like atoi (leadingInteger). A value that is present but has
   // no digits reads as 0, not the default; so does a Priority without digits,

@@ -154,3 +154,32 @@ TEST(AccessCheck, NetworkOrderValueIsTheAddressAsHeldInMemory) {
 
 }  // namespace
 }  // namespace talvo::interface
+
+namespace talvo::interface {
+namespace {
+
+// Who a request is from: the kernel's word for a peer on this host (root
+// keeps its claim), the claim for one elsewhere, never a control character.
+TEST(SettledPrincipal, KernelIdentityOverClaims) {
+  platform::PeerIdentity local;
+  local.peer = {0x7f000001, 4000};
+  local.descriptor = 7;
+  local.on_this_host = true;
+  local.local_uid = 1234;
+  local.local_user = "alice";
+  EXPECT_EQ(settledPrincipal(local, "root"), "alice");
+  local.local_uid = 0;
+  EXPECT_EQ(settledPrincipal(local, "bob"), "bob");
+  EXPECT_EQ(settledPrincipal(local, ""), "nobody");
+  local.local_uid.reset();  // a peer whose socket nobody holds any more
+  EXPECT_EQ(settledPrincipal(local, "root"), "nobody");
+  platform::PeerIdentity remote;
+  remote.peer = {0x0A000005, 4000};
+  remote.descriptor = 7;
+  EXPECT_EQ(settledPrincipal(remote, "eve\n[talvod: forged"),
+            "eve\\x0A[talvod: forged");
+  EXPECT_EQ(settledPrincipal(platform::PeerIdentity{}, "inside"), "inside");
+}
+
+}  // namespace
+}  // namespace talvo::interface
