@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,17 +162,6 @@ bool isStagingName(std::string_view name, long* pid) {
   return true;
 }
 
-namespace {
-
-// Whether the process that made a leftover may still be at work on it.
-bool makerRuns(long pid) {
-  if (pid <= 0) return false;
-  if (pid == static_cast<long>(::getpid())) return true;
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-}  // namespace
-
 int removeLeftovers(const std::string& root) {
   std::vector<DirEntry> entries;
   if (listDirectory(root, &entries) != 0) return 0;
@@ -182,10 +170,10 @@ int removeLeftovers(const std::string& root) {
     const std::string path = root + "/" + e.name;
     long pid = 0;
     if (e.isDirectory && isStagingName(e.name, &pid)) {
-      if (!makerRuns(pid) && removeTree(path) == 0) ++removed;
+      if (!processMayRun(pid) && removeTree(path) == 0) ++removed;
     } else if (e.isDirectory) {
       removed += removeLeftovers(path);
-    } else if (isTemporaryName(e.name, &pid) && !makerRuns(pid)) {
+    } else if (isTemporaryName(e.name, &pid) && !processMayRun(pid)) {
       if (removeFile(path) == 0) ++removed;
     }
   }

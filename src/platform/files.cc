@@ -1,7 +1,9 @@
 // POSIX implementation of the file helpers.
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +109,30 @@ bool isTemporaryName(std::string_view name, long* pid) {
     *pid = std::stol(std::string(name.substr(middle + 1, last - middle - 1)));
   }
   return true;
+}
+
+bool processMayRun(long pid) {
+  if (pid <= 0) return false;
+  if (pid == static_cast<long>(::getpid())) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void removeStaleTemporaries(const std::string& path) {
+  const std::string dir = directoryOf(path);
+  const std::string base = path.substr(
+      path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    long pid = 0;
+    if (name.size() > base.size() && name.starts_with(base) &&
+        name.substr(base.size()).starts_with(".tmp.") &&
+        isTemporaryName(name, &pid) && !processMayRun(pid)) {
+      ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
 }
 
 std::error_code writeFileAtomically(const std::string& path,

@@ -48,6 +48,13 @@ std::error_code writeFileAtomically(const std::string& path,
 // (NAME.tmp.PID.N); `pid` gets the process that made it.
 bool isTemporaryName(std::string_view name, long* pid);
 
+// Removes the temporary files of rewrites of `path` that a process which
+// no longer runs left behind (killed between writing and renaming).
+void removeStaleTemporaries(const std::string& path);
+
+// Whether process `pid` may still be at work (it exists, ours or not).
+bool processMayRun(long pid);
+
 }  // namespace talvo::platform
 
 #endif  // TALVO_PLATFORM_FILES_H_

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "platform/owned_fd.h"
 #include "platform/socket.h"
@@ -74,8 +75,14 @@ std::optional<SocketOwner> askKernel(int nl, std::uint8_t family,
 
 std::optional<SocketOwner> socketOwner(const SocketAddress& end,
                                        const SocketAddress& other) {
-  OwnedFd nl(
-      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  // One netlink socket per thread, kept: opening one per connection costs
+  // about as much as the question itself. Made again after a failure.
+  thread_local std::optional<OwnedFd> kept;
+  if (!kept || kept->get() < 0) {
+    kept.emplace(
+        ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  }
+  OwnedFd& nl = *kept;
   if (nl.get() < 0) return std::nullopt;
   std::uint32_t src[4] = {htonl(end.address), 0, 0, 0};
   std::uint32_t dst[4] = {htonl(other.address), 0, 0, 0};

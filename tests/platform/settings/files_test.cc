@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -62,6 +63,27 @@ TEST(FilesError, WriteIntoMissingDirectoryLeavesNothing) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// What a killed writer left goes; what a running one is writing, and other
+// files' temporaries, stay. An explicit mode holds whatever the umask.
+TEST(FilesBoundary, StaleTemporariesAndExactModes) {
+  TempDir dir;
+  const std::string mine = ".tmp." + std::to_string(::getpid()) + ".1";
+  for (const std::string name :
+       {"f.tmp.999999999.0", "f" + mine, "g.tmp.999999999.0"}) {
+    dir.write(name, "x");
+  }
+  removeStaleTemporaries(dir.file("f"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("f.tmp.999999999.0")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("f" + mine)));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("g.tmp.999999999.0")));
+  const mode_t old = ::umask(077);
+  ASSERT_FALSE(writeFileAtomically(dir.file("m"), "x", 0644));
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("m").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 }  // namespace
