@@ -70,8 +70,8 @@ TEST(FilesError, WriteIntoMissingDirectoryLeavesNothing) {
 TEST(FilesBoundary, StaleTemporariesAndExactModes) {
   TempDir dir;
   const std::string mine = ".tmp." + std::to_string(::getpid()) + ".1";
-  for (const std::string name :
-       {"f.tmp.999999999.0", "f" + mine, "g.tmp.999999999.0"}) {
+  for (const std::string& name : {std::string("f.tmp.999999999.0"), "f" + mine,
+                                  std::string("g.tmp.999999999.0")}) {
     dir.write(name, "x");
   }
   removeStaleTemporaries(dir.file("f"));
