@@ -67,28 +67,6 @@ TEST_F(ProtectedModeTest, RemotePeerConfirmedByNameIsAccepted) {
             expected);
 }
 
-TEST_F(ProtectedModeTest, IdentityStoredInTheConfiguration) {
-  EXPECT_STREQ(config_->serverName(), "QV_daemon");
-  EXPECT_STREQ(config_->serverPort(), "7591");
-  EXPECT_STREQ(config_->serverComms(), "TCP");
-  EXPECT_STREQ(config_->serverCode(), "Talvo-XDR");
-  EXPECT_EQ(out_.str(), config_->tracePrefix() +
-                            "Running in protected mode as user `talvoadm' ]\n");
-
-  // At diagnostics level 0 the line is not written.
-  config_->setDiagnosticsLevel(0);
-  std::ostringstream out;
-  DaemonOptions o;
-  o.protected_mode = true;
-  o.daemon_user = "talvoadm";
-  o.config = config_;
-  o.out = &out;
-  std::unique_ptr<Daemon> quiet;
-  ASSERT_EQ(Daemon::create(root_.c_str(), o, &quiet), nullptr);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(quiet->daemonUser(), "talvoadm");
-}
-
 // --- error paths -------------------------------------------------------------
 
 TEST_F(ProtectedModeTest, OtherPrincipalIsRefusedWith10130) {

@@ -31,19 +31,6 @@ TEST(FilesRoundTrip, WriteAtomicallyThenReadKeepingPermissionBits) {
             1);
 }
 
-TEST(FilesBoundary, Tests) {
-  TempDir dir;
-  std::string file = dir.write("f", "x");
-  EXPECT_TRUE(pathExists(file));
-  EXPECT_TRUE(isReadableFile(file));
-  EXPECT_FALSE(isDirectory(file));
-  EXPECT_TRUE(isDirectory(dir.path()));
-  EXPECT_FALSE(isReadableFile(dir.path()));
-  EXPECT_FALSE(pathExists(dir.file("none")));
-  EXPECT_FALSE(isReadableFile(dir.file("none")));
-  EXPECT_FALSE(isReadableFile(""));
-}
-
 TEST(FilesError, ReadFailuresReportTheReason) {
   TempDir dir;
   std::error_code ec;
@@ -66,8 +53,8 @@ TEST(FilesError, WriteIntoMissingDirectoryLeavesNothing) {
 }
 
 // What a killed writer left goes; what a running one is writing, and other
-// files' temporaries, stay. An explicit mode holds whatever the umask.
-TEST(FilesBoundary, StaleTemporariesAndExactModes) {
+// files' temporaries, stay.
+TEST(FilesBoundary, StaleTemporariesOfAFile) {
   TempDir dir;
   const std::string mine = ".tmp." + std::to_string(::getpid()) + ".1";
   for (const std::string& name : {std::string("f.tmp.999999999.0"), "f" + mine,
@@ -78,12 +65,6 @@ TEST(FilesBoundary, StaleTemporariesAndExactModes) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("f.tmp.999999999.0")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("f" + mine)));
   EXPECT_TRUE(std::filesystem::exists(dir.file("g.tmp.999999999.0")));
-  const mode_t old = ::umask(077);
-  ASSERT_FALSE(writeFileAtomically(dir.file("m"), "x", 0644));
-  ::umask(old);
-  struct stat st {};
-  ASSERT_EQ(::stat(dir.file("m").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 }  // namespace
