@@ -238,6 +238,17 @@ TEST_F(OmniorbTest, ServerReferenceForwardsToTheLaunchedServer) {
       greet.out.rfind("Hello, Ada! This is server greeter (marker 'hello'", 0),
       0u)
       << greet.out << greet.err << daemon_.log();
+  // The running server as both protocols list it (serverDetails and its
+  // enum on the wire).
+  TalvodClient broker(daemon_.port());
+  const std::string calls =
+      "listActiveServers\ngetIIOPDetails|greeter|hello|\n";
+  std::string listed = brokerRun(broker, calls);
+  EXPECT_NE(listed.find("{greeter,*,"), std::string::npos) << listed;
+  EXPECT_EQ(
+      omniCall({daemonLoc(), "--script", daemon_.dir().write("calls", calls)})
+          .out,
+      listed);
 }
 
 TEST(OmniorbPortsListTest, PortsListPortAnswersForItsServer) {
