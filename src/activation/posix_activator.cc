@@ -43,7 +43,7 @@ Status PosixActivator::launchServer(const LaunchRequest& request) {
       request.account
           ? platform::spawnProcessAs(request.command, changes, *request.account)
           : platform::spawnProcess(request.command, changes);
-  if (!child.ok() || !platform::isChildRunning(child.pid)) {
+  if (!child.ok() || !platform::checkChildRunning(child.pid)) {
     return fail<CORBA::NO_IMPLEMENT>(10202, request.server);
   }
 

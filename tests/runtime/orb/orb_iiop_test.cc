@@ -119,8 +119,10 @@ TEST_F(OrbIiopTest, CallsRepliesAndExceptionsInBothByteOrders) {
   call(giopRequest(10, kAcct, "failUser"), u);
   ASSERT_EQ(u.header.reply_status, iiop::ReplyStatus::kUserException);
   std::optional<std::string> id;
-  ASSERT_TRUE(u.body().getString(id));
+  std::int32_t by = 0;
+  ASSERT_TRUE(u.body().getString(id) && u.body().getLong(by));
   EXPECT_EQ(id, "IDL:Account/Overdrawn:1.0");
+  EXPECT_EQ(by, 42);
 
   const std::string nope = ":\\localhost:bank:nope::IR:Account";
   struct Failing {
