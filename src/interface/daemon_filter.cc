@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/log_text.h"
 #include "runtime/orb/orb.h"
 #include "runtime/protocol/dispatcher.h"
 
@@ -49,17 +50,32 @@ void forwardWhenListening(Orb& orb, std::shared_ptr<protocol::Completion> done,
 
 }  // namespace
 
+std::string settledPrincipal(const platform::PeerIdentity& peer,
+                             std::string claimed) {
+  // On this host the kernel says who is calling. Root may become any user
+  // anyway and keeps the name it claims; anyone else is who they are.
+  if (peer.local_uid && *peer.local_uid != 0) return peer.local_user;
+  // A peer of this host whose socket no process holds any more is nobody
+  // in particular, whatever it claimed.
+  if (peer.on_this_host && !peer.local_uid) return std::string(kNoPrincipal);
+  if (claimed.empty()) return std::string(kNoPrincipal);
+  // A claimed name never carries a line break or other control character
+  // into a log line or a file.
+  return platform::escapeControlCharacters(claimed);
+}
+
 bool DaemonFilter::inRequestPreMarshal(protocol::Request& request,
                                        CORBA::Environment&) {
-  // Until a filter sets it, the request's principal is what its message
-  // brought.
-  if (request.principal.empty()) request.principal = kNoPrincipal;
+  request.principal =
+      settledPrincipal(request.peer.identity, std::move(request.principal));
   return true;
 }
 
 bool DaemonFilter::failure(protocol::Request& request,
                            CORBA::Environment& env) {
-  if (request.principal.empty()) inRequestPreMarshal(request, env);
+  // Settling is idempotent: a request that failed before the principal
+  // hook, or after it, ends with the same principal.
+  inRequestPreMarshal(request, env);
   if (daemon_ == nullptr) return true;
   Orb* orb = daemon_->options().orb;
   if (orb != nullptr && !orb->hasProtocol("IIOP")) return true;

@@ -2,9 +2,12 @@
 // time before its event loop starts.
 //
 // Its principal hook (the incoming request before its arguments are read)
-// settles the principal of every request: the principal the message brings
-// (the user name of the connection's binding message, or GIOP's requesting
-// principal), or "nobody" when that is empty. The failure hook runs the
+// settles the principal of every request (settledPrincipal): for a peer on
+// this host, the name of the user the kernel says owns its socket, unless
+// that is root, who keeps the name it claims; for a peer on another host
+// the principal the message brings (the user name of the connection's
+// binding message, or GIOP's requesting principal), its control characters
+// escaped; "nobody" when that is empty. The failure hook runs the
 // principal hook for a request that failed before it, then redirects: an
 // IIOP request that failed with a minor code from 10100 to 10119 (its
 // object is not in the daemon) is answered with a location forward to the
@@ -21,6 +24,7 @@
 #ifndef TALVO_INTERFACE_DAEMON_FILTER_H_
 #define TALVO_INTERFACE_DAEMON_FILTER_H_
 
+#include <string>
 #include <string_view>
 
 #include "interface/daemon.h"
@@ -30,6 +34,10 @@ namespace talvo::interface {
 
 // The principal of a request whose message brought none.
 inline constexpr std::string_view kNoPrincipal = "nobody";
+
+// The principal of a request from `peer` whose message claims `claimed`.
+std::string settledPrincipal(const platform::PeerIdentity& peer,
+                             std::string claimed);
 
 class DaemonFilter : public protocol::RequestFilter {
  public:
