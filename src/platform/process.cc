@@ -57,6 +57,11 @@ class ChildTable {
     return false;
   }
 
+  std::size_t runningCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_.size();
+  }
+
   std::optional<bool> isRunning(pid_t pid) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_.count(pid)) return pollLocked(pid);
@@ -263,6 +268,8 @@ std::optional<int> childEndStatus(pid_t pid) {
 }
 
 void reapEndedChildren() { children().reapAll(); }
+
+std::size_t runningChildCount() { return children().runningCount(); }
 
 bool terminateProcess(pid_t pid) {
   if (pid <= 0) return false;  // 0 and negatives would reach process groups

@@ -242,7 +242,7 @@ class Orb {
     EventLoop::TimerId timer = 0;  // the deadline, then the reply time-out
   };
 
-  void onData(Channel& channel, ByteView bytes);
+  DataState onData(Channel& channel, ByteView bytes);
   void receiveTalvo(Channel& channel, Session& session, ByteView frame);
   void refuseTooLarge(Channel& channel, const Session& session);
   void onFrame(Channel& channel, ByteView frame);
