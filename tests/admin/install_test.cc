@@ -62,6 +62,7 @@ TEST(InstallTest, TreeHoldsEverythingInItsPlace) {
         prefix + "/share/man/man1/talvoctl.1.gz",
         prefix + "/share/bash-completion/completions/talvoctl",
         prefix + "/lib/sysusers.d/talvo.conf",
+        prefix + "/share/idl/talvo/QV_daemon.idl",
         prefix + "/share/doc/talvo/copyright"}) {
     EXPECT_TRUE(fs::exists(file)) << file;
   }

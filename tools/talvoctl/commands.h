@@ -40,6 +40,8 @@ void addServerCommands(CLI::App& app);
 void addEditCommands(CLI::App& app);
 // bind, iiop, register, active, kill.
 void addBindingCommands(CLI::App& app);
+// ior [--server S --marker M --interface I]: an interoperable reference.
+void addIorCommand(CLI::App& app);
 // lookup, add-hosts, del-hosts, list-hosts, add-groups, del-groups,
 // list-groups.
 void addLocatorCommands(CLI::App& app);

@@ -137,6 +137,7 @@ int main(int argc, char** argv) {
   talvo::talvoctl::addServerCommands(app);
   talvo::talvoctl::addEditCommands(app);
   talvo::talvoctl::addBindingCommands(app);
+  talvo::talvoctl::addIorCommand(app);
   talvo::talvoctl::addLocatorCommands(app);
   talvo::talvoctl::addCompletionCommands(app);
   app.add_subcommand("help", "Print the commands, or the help of one command")

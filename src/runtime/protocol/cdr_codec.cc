@@ -11,6 +11,12 @@ CdrEncoder::CdrEncoder(std::size_t origin, std::size_t reserve)
   out_.reserve(reserve);
 }
 
+CdrEncoder::CdrEncoder(std::size_t origin, std::size_t reserve,
+                       bool little_endian)
+    : CdrEncoder(origin, reserve) {
+  little_endian_ = little_endian;
+}
+
 void CdrEncoder::align(std::size_t n) {
   const std::size_t at = origin_ + out_.size();
   const std::size_t pad = (n - at % n) % n;
@@ -21,7 +27,12 @@ void CdrEncoder::putRaw(const void* v, std::size_t n) {
   align(n);
   const std::size_t at = out_.size();
   out_.resize(at + n);
-  std::memcpy(out_.data() + at, v, n);
+  if (little_endian_ == kLittleEndian) {
+    std::memcpy(out_.data() + at, v, n);
+  } else {
+    const auto* src = static_cast<const std::uint8_t*>(v);
+    std::reverse_copy(src, src + n, out_.data() + at);
+  }
 }
 
 void CdrEncoder::putString(std::optional<std::string_view> v) {

@@ -25,8 +25,10 @@ namespace talvo::protocol {
 class CdrEncoder final : public Encoder {
  public:
   explicit CdrEncoder(std::size_t origin = 0, std::size_t reserve = 256);
+  // An encoder writing in the given byte order.
+  CdrEncoder(std::size_t origin, std::size_t reserve, bool little_endian);
 
-  // True: little-endian output (the byte-order octet to announce).
+  // True: this process's order is little-endian.
   static constexpr bool kLittleEndian =
       std::endian::native == std::endian::little;
 
@@ -52,13 +54,16 @@ class CdrEncoder final : public Encoder {
   // started with beginEncapsulation() produces).
   void putEncapsulation(const CdrEncoder& body);
   // Writes the byte-order octet that starts an encapsulation.
-  void beginEncapsulation() { putOctet(kLittleEndian ? 1 : 0); }
+  void beginEncapsulation() { putOctet(little_endian_ ? 1 : 0); }
+  // The order written (the byte-order octet to announce).
+  bool littleEndian() const { return little_endian_; }
 
  private:
   void align(std::size_t n);
   void putRaw(const void* v, std::size_t n);
 
   std::size_t origin_;
+  bool little_endian_ = kLittleEndian;
 };
 
 class CdrDecoder final : public Decoder {

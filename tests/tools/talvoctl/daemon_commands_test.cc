@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "run_talvoctl.h"
+#include "runtime/protocol/object_ref.h"
 #include "support/child_process.h"
+#include "support/ports.h"
 #include "support/talvod.h"
 
 namespace {
@@ -249,6 +251,66 @@ TEST_F(DaemonCommandsTest, PersistentServerIsListedBoundPingedAndKilled) {
       "/proc/" + std::to_string(bystander.pid()) + "/status");
   EXPECT_NE(status.find("ShdPnd:\t0000000000000000\n"), std::string::npos)
       << status;
+}
+
+// --- interoperable references -----------------------------------------------
+
+TEST(TalvoctlIorTest, PrintsTheDaemonsReferenceFileTextAndServerObjects) {
+  talvo::testing::TempDir out;
+  talvo::testing::DaemonUnderTest daemon(
+      {.settings = "Interop=yes\nInteropFile=" + out.file("d.ior") + "\n"});
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  std::map<std::string, std::string> env = {
+      {"QV_REGISTRY", daemon.dir().file("registry")},
+      {"QV_USE_CONFIG_FILE", "no"},
+      {"QV_DAEMON_PORT", std::to_string(daemon.port())}};
+  auto run = [&](const std::string& args) {
+    return talvo::testing::runTalvoctl(args, env, false);
+  };
+
+  Result ior = run("ior");
+  ASSERT_EQ(ior.status, 0) << ior.err;
+  talvo::protocol::IorProfile p;
+  ASSERT_EQ(talvo::protocol::parseIor(ior.out.substr(0, ior.out.size() - 1), p),
+            nullptr);
+  EXPECT_EQ(p.type_id, "IDL:QV_daemon:1.0");
+  EXPECT_EQ(p.port, daemon.port());
+  EXPECT_EQ(p.major * 10 + p.minor, 10);
+  ASSERT_FALSE(p.host.empty());
+  const std::string key = talvo::protocol::daemonReference(p.host) + '\0';
+  EXPECT_EQ(std::string(p.object_key.begin(), p.object_key.end()), key);
+
+  // An object of a registered server, through the daemon's port.
+  EXPECT_EQ(run("create-shared bank -m m1 -c srv").status, 0);
+  Result obj = run("ior --server bank --marker m1 --interface Bank::Account");
+  ASSERT_EQ(obj.status, 0) << obj.err;
+  ASSERT_EQ(talvo::protocol::parseIor(obj.out.substr(0, obj.out.size() - 1), p),
+            nullptr);
+  EXPECT_EQ(p.type_id, "IDL:Bank::Account:1.0");
+  EXPECT_EQ(p.port, daemon.port());
+  EXPECT_EQ(std::string(p.object_key.begin(), p.object_key.end()),
+            ":\\" + p.host + ":bank:m1::IR:Bank::Account" + '\0');
+
+  // Unknown servers, half-given objects and a missing daemon are refused.
+  Result ghost = run("ior --server ghost --interface I");
+  EXPECT_EQ(ghost.status, 1);
+  EXPECT_NE(ghost.err.find("has no server 'ghost'"), std::string::npos)
+      << ghost.err;
+  EXPECT_EQ(run("ior --server bank").status, 2);
+  EXPECT_EQ(run("ior --server bank:x --interface I").status, 2);
+
+  // The same text as the file the daemon writes when it stops.
+  daemon.process().signal(SIGUSR1);
+  EXPECT_EQ(daemon.process().exitCode(), 3) << daemon.log();
+  EXPECT_EQ(talvo::testing::readFile(out.file("d.ior")) + "\n", ior.out);
+  talvo::testing::LoopbackListener held(/*listen=*/false);
+  env["QV_DAEMON_PORT"] = std::to_string(held.port());
+  Result none = run("ior");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_NE(none.err.find("talvoctl ior: cannot reach the daemon"),
+            std::string::npos)
+      << none.err;
 }
 
 }  // namespace
