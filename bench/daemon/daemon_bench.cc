@@ -1,6 +1,7 @@
 // The built talvod measured from outside:
 //
 //   daemon_bench [--baseline PATH] [requests]
+//   daemon_bench --table [--million N]
 //
 // With --baseline, a second talvod binary (an earlier build) is measured in
 // the same run, the two alternating block by block so that both see the
@@ -11,18 +12,27 @@
 //
 // - serverExists and getImplementationDetails (of a running server) round
 //   trips with 1 and with 8 concurrent clients: median, 99th percentile and
-//   throughput, beside a TCP echo of frames of the same size served by a
+//   throughput, beside a TCP echo served by a one-thread poll loop in a
 //   process of its own (client threads run on the first processor, the
 //   daemons and the echo on the second, when there are two);
 // - each daemon's CPU time and wake-ups (context switches of all its
 //   threads) while idle for 10 s;
 // - resident memory after start and after the round trips;
 // - a request that launches a server against a bare posix_spawn of the
-//   same program (this build only).
+//   same program plus the test that it still runs (this build only).
 //
-// Clients send ready-made request frames over plain sockets, so both
-// binaries are measured with the same client. Every process started is
-// ended and reaped.
+// --table prints the comparison of talvod (TraceLevel 0), the echo and an
+// omniORB server answering a call of the same shape over GIOP 1.0 (when it
+// was built): getImplementationDetails of a running server, 1-client
+// median, 8-client throughput and 99th percentile, all three alternating
+// in the same run; then the launch against posix_spawn, talvod's resident
+// memory idle and over N requests (a million unless --million says), and
+// its wake-ups while idle. Lines starting with "table " carry the figures
+// for scripts/bench-table.sh.
+//
+// Clients send ready-made request frames over plain sockets, so every
+// server is measured with the same client. Every process started is ended
+// and reaped.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -37,14 +47,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <thread>
 
 #include "runtime/protocol/codec.h"
 #include "runtime/protocol/message.h"
+#include "support/child_process.h"
 #include "support/talvod.h"
 #include "support/talvod_client.h"
+#include "support/wait.h"
 
 namespace talvo::testing {
 namespace {
@@ -59,10 +72,8 @@ Value U(std::uint32_t v) { return Value::ofULong(v); }
 // The daemon under measurement, and a client that calls it with one value
 // per parameter of the operation's signature (outs left void).
 struct BenchDaemon : DaemonUnderTest {
-  BenchDaemon(const std::string& priority, const std::string& program)
-      : DaemonUnderTest(
-            {.settings = priority.empty() ? "" : "Priority=" + priority + "\n",
-             .program = program}) {}
+  BenchDaemon(const std::string& settings, const std::string& program)
+      : DaemonUnderTest({.settings = settings, .program = program}) {}
   Status call(DaemonOp op, std::vector<Value> args, CallReply& reply) {
     return client().orb().call(target(), client::daemonOperation(op).signature,
                                std::move(args), reply);
@@ -107,14 +118,56 @@ bool readAll(int fd, std::uint8_t* p, std::size_t n) {
   return true;
 }
 
-// Reads one frame (4-byte big-endian length, then the body).
-bool readFrame(int fd, Bytes& body) {
-  std::uint8_t head[4];
-  if (!readAll(fd, head, 4)) return false;
+// How replies are framed: the broker's 4-byte big-endian length, or a
+// GIOP header of 12 bytes whose last four give the length in the byte
+// order its flags say.
+enum class Wire { kTalvo, kGiop };
+
+// Reads one reply frame's body.
+bool readFrame(int fd, Bytes& body, Wire wire = Wire::kTalvo) {
+  std::uint8_t head[12];
+  const std::size_t size = wire == Wire::kGiop ? 12 : 4;
+  if (!readAll(fd, head, size)) return false;
+  std::uint8_t* len = head + size - 4;
   std::uint32_t n;
-  std::memcpy(&n, head, 4);
-  body.resize(ntohl(n));
+  if (wire == Wire::kGiop && (head[6] & 1) != 0) {
+    n = len[0] | len[1] << 8 | len[2] << 16 |
+        static_cast<std::uint32_t>(len[3]) << 24;
+  } else {
+    n = static_cast<std::uint32_t>(len[0]) << 24 | len[1] << 16 | len[2] << 8 |
+        len[3];
+  }
+  body.resize(n);
   return readAll(fd, body.data(), body.size());
+}
+
+// A GIOP 1.0 request (big-endian) for `operation` on the object `key`
+// with string arguments, as any ORB's client would send it.
+Bytes giopRequest(const std::string& key, const std::string& operation,
+                  const std::vector<std::string>& args) {
+  Bytes b;
+  // Alignment counts from the start of the message: the header is 12.
+  auto ulong = [&](std::uint32_t v) {
+    while (b.size() % 4 != 0) b.push_back(0);
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(v >> shift);
+  };
+  auto octets = [&](const std::string& text, bool nul) {
+    ulong(static_cast<std::uint32_t>(text.size() + (nul ? 1 : 0)));
+    b.insert(b.end(), text.begin(), text.end());
+    if (nul) b.push_back(0);
+  };
+  ulong(0);        // no service contexts
+  ulong(1);        // request id
+  b.push_back(1);  // response expected
+  octets(key, false);
+  octets(operation, true);
+  octets("bench", false);  // requesting principal
+  for (const std::string& a : args) octets(a, true);
+  Bytes frame = {'G', 'I', 'O', 'P', 1, 0, 0, 0};
+  const auto n = static_cast<std::uint32_t>(b.size());
+  for (int shift = 24; shift >= 0; shift -= 8) frame.push_back(n >> shift);
+  frame.insert(frame.end(), b.begin(), b.end());
+  return frame;
 }
 
 int connectTo(std::uint16_t port) {
@@ -132,8 +185,9 @@ int connectTo(std::uint16_t port) {
   return fd;
 }
 
-// Pins `pid` (0: the calling thread) to one processor when there are two
-// or more; cpu -1 frees it again.
+// Pins every thread of process `pid` (0: the calling thread) to one
+// processor when there are two or more; cpu -1 frees them again. Threads
+// the process starts later inherit the pinning of the one that starts them.
 void pinTo(pid_t pid, int cpu) {
   const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
   if (cpus < 2) return;
@@ -144,11 +198,20 @@ void pinTo(pid_t pid, int cpu) {
   } else {
     for (long i = 0; i < cpus && i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
   }
-  ::sched_setaffinity(pid, sizeof set, &set);
+  if (pid == 0) {
+    ::sched_setaffinity(0, sizeof set, &set);
+    return;
+  }
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator(
+           "/proc/" + std::to_string(pid) + "/task", ec)) {
+    ::sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof set,
+                        &set);
+  }
 }
 
-// A TCP echo of frames, one process serving any number of connections
-// with poll, as the daemon does.
+// A TCP echo: one process, one thread, a poll loop over any number of
+// connections, sending back whatever arrives.
 class Echo {
  public:
   Echo() {
@@ -179,6 +242,7 @@ class Echo {
  private:
   void serve() {
     std::vector<pollfd> fds{{listen_, POLLIN, 0}};
+    std::vector<std::uint8_t> buf(1 << 16);
     for (;;) {
       if (::poll(fds.data(), fds.size(), -1) < 0) return;
       if (fds[0].revents & POLLIN) {
@@ -189,18 +253,12 @@ class Echo {
       }
       for (std::size_t i = 1; i < fds.size(); ++i) {
         if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
-        Bytes body;
-        std::uint8_t head[4];
-        if (!readFrame(fds[i].fd, body)) {
+        ssize_t n = ::recv(fds[i].fd, buf.data(), buf.size(), 0);
+        if (n <= 0 ||
+            !writeAll(fds[i].fd, buf.data(), static_cast<std::size_t>(n))) {
           ::close(fds[i].fd);
           fds.erase(fds.begin() + static_cast<long>(i--));
-          continue;
         }
-        const std::uint32_t len =
-            htonl(static_cast<std::uint32_t>(body.size()));
-        std::memcpy(head, &len, 4);
-        writeAll(fds[i].fd, head, 4);
-        writeAll(fds[i].fd, body.data(), body.size());
       }
     }
   }
@@ -228,7 +286,7 @@ struct Figures {
 // `total` round trips of `frame` to `port`, spread over `clients`
 // connections each on a thread of its own.
 Figures roundTrips(std::uint16_t port, const Bytes& frame, int clients,
-                   int total) {
+                   int total, Wire wire = Wire::kTalvo) {
   std::vector<std::vector<double>> each(static_cast<std::size_t>(clients));
   std::vector<int> fds;
   for (int c = 0; c < clients; ++c) fds.push_back(connectTo(port));
@@ -241,7 +299,7 @@ Figures roundTrips(std::uint16_t port, const Bytes& frame, int clients,
       for (int i = 0; i < total / clients; ++i) {
         auto t0 = Clock::now();
         if (fds[c] < 0 || !writeAll(fds[c], frame.data(), frame.size()) ||
-            !readFrame(fds[c], back)) {
+            !readFrame(fds[c], back, wire)) {
           break;
         }
         each[c].push_back(micros(Clock::now() - t0));
@@ -325,8 +383,21 @@ struct Side {
   std::map<std::string, Figures> figures;  // by "op/clients"
 };
 
-bool prepare(Side& s, const std::string& program, const std::string& priority) {
-  s.d = std::make_unique<BenchDaemon>(priority, program);
+// True when one call of `frame` is answered with "shared" (the activation
+// policy of a successful reply).
+bool answersShared(std::uint16_t port, const Bytes& frame,
+                   Wire wire = Wire::kTalvo) {
+  int fd = connectTo(port);
+  Bytes back;
+  bool ok = fd >= 0 && writeAll(fd, frame.data(), frame.size()) &&
+            readFrame(fd, back, wire);
+  if (fd >= 0) ::close(fd);
+  const std::string text(back.begin(), back.end());
+  return ok && text.find("shared") != std::string::npos;
+}
+
+bool prepare(Side& s, const std::string& program, const std::string& settings) {
+  s.d = std::make_unique<BenchDaemon>(settings, program);
   if (!s.d->ready()) {
     std::cerr << s.name << ": talvod did not start: " << s.d->process().errors()
               << "\n";
@@ -343,12 +414,24 @@ bool prepare(Side& s, const std::string& program, const std::string& priority) {
     std::cerr << s.name << ": registering failed: " << st->minor() << "\n";
     return false;
   }
+  // Bench clients send no binding message: they call as nobody in
+  // particular, so everyone may invoke the server.
+  if (Status st =
+          s.d->call(DaemonOp::kAddInvokeRights, {S("all"), S("run")}, r)) {
+    std::cerr << s.name << ": granting failed: " << st->minor() << "\n";
+    return false;
+  }
   if (Status st = s.d->call(DaemonOp::kGetImplementationDetails, details, r)) {
     std::cerr << s.name << ": launch failed: " << st->minor() << "\n";
     return false;
   }
   s.exists = requestFrame(*s.d, DaemonOp::kServerExists, {S("run")});
   s.details = requestFrame(*s.d, DaemonOp::kGetImplementationDetails, details);
+  // The measured request must succeed, not come back as an exception.
+  if (!answersShared(s.d->port(), s.details)) {
+    std::cerr << s.name << ": getImplementationDetails does not succeed\n";
+    return false;
+  }
   return true;
 }
 
@@ -364,7 +447,7 @@ void endServers(Side& s) {
 
 // Launching: per-client-pid starts a process on every request; samples
 // alternate with bare starts of the same program.
-void launching(Side& s) {
+double launching(Side& s) {
   std::string probe = TALVO_LAUNCH_PROBE;
   BenchDaemon& d = *s.d;
   const std::string cmd = probe + " " + d.dir().file("report") + " 120";
@@ -397,6 +480,7 @@ void launching(Side& s) {
       "launching request (%s) median %.1f us, bare spawn + test %.1f us, "
       "ratio %.2f\n",
       s.name.c_str(), launch, spawn, launch / spawn);
+  return launch / spawn;
 }
 
 int run(int count, const std::string& baseline) {
@@ -405,7 +489,7 @@ int run(int count, const std::string& baseline) {
   if (!prepare(sides[0], talvodPath(), "")) return 1;
   if (!baseline.empty()) {
     sides[1].name = "baseline";
-    if (!prepare(sides[1], baseline, "3")) return 1;
+    if (!prepare(sides[1], baseline, "Priority=3\n")) return 1;
   }
   Echo echo;
   pinTo(echo.pid(), 1);
@@ -487,6 +571,98 @@ int run(int count, const std::string& baseline) {
   return 0;
 }
 
+// The comparison table: talvod, the echo and the omniORB peer.
+int runTable(long requests) {
+  Side t;
+  t.name = "talvod";
+  if (!prepare(t, talvodPath(), "TraceLevel=0\n")) return 1;
+  const pid_t pid = t.d->process().pid();
+  pinTo(pid, 1);
+  Echo echo;
+  pinTo(echo.pid(), 1);
+
+  std::unique_ptr<ChildProcess> omni;
+  std::uint16_t omni_port = 0;
+  const Bytes omni_frame =
+      giopRequest("Binding", "getImplementationDetails", {"run", "m", ""});
+#ifdef TALVO_OMNI_PEER
+  omni = std::make_unique<ChildProcess>(
+      TALVO_OMNI_PEER,
+      ChildOptions{.args = {"0"}, .output_dir = t.d->dir().path()});
+  if (omni->waitForOutput("ready")) {
+    eventually([&] { return (omni_port = listeningPort(omni->pid())) != 0; });
+    pinTo(omni->pid(), 1);
+  }
+  if (omni_port != 0 && !answersShared(omni_port, omni_frame, Wire::kGiop)) {
+    std::cerr << "omniORB peer does not answer the call\n";
+    omni_port = 0;
+  }
+#endif
+
+  // Alternating blocks, so that all three see the same machine.
+  std::map<std::string, Figures> f;
+  const int rounds = 10, per_block = 2000;
+  for (int round = 0; round < rounds; ++round) {
+    for (int c : {1, 8}) {
+      const std::string n = "/" + std::to_string(c);
+      f["talvod" + n].add(roundTrips(t.d->port(), t.details, c, per_block));
+      f["echo" + n].add(roundTrips(echo.port(), t.details, c, per_block));
+      if (omni_port != 0) {
+        f["omniORB" + n].add(
+            roundTrips(omni_port, omni_frame, c, per_block, Wire::kGiop));
+      }
+    }
+  }
+  std::printf("%-8s %14s %22s %14s\n", "", "1 client p50 us",
+              "8 clients requests/s", "8 clients p99 us");
+  for (const char* name : {"talvod", "echo", "omniORB"}) {
+    const std::string n = name;
+    if (!f.count(n + "/1")) continue;
+    const Figures &one = f[n + "/1"], &eight = f[n + "/8"];
+    std::printf("%-8s %14.1f %22.0f %14.1f\n", name, one.median(),
+                eight.throughput(), eight.p99());
+    std::printf("table row %s %.1f %.0f %.1f\n", name, one.median(),
+                eight.throughput(), eight.p99());
+  }
+  const Figures &t1 = f["talvod/1"], &t8 = f["talvod/8"];
+  std::printf("table ratio p50/echo %.2f\n",
+              t1.median() / f["echo/1"].median());
+  std::printf("table ratio throughput/echo %.2f\n",
+              t8.throughput() / f["echo/8"].throughput());
+  if (omni_port != 0) {
+    std::printf("table ratio throughput/omniORB %.2f\n",
+                t8.throughput() / f["omniORB/8"].throughput());
+    std::printf("table ratio p99/omniORB %.2f\n",
+                t8.p99() / f["omniORB/8"].p99());
+  }
+
+  // Resident memory idle, then over `requests` round trips in quarters.
+  std::printf("table rss-idle-kib %ld\n", rssKiB(pid));
+  long done = 0;
+  for (int quarter = 1; quarter <= 4; ++quarter) {
+    const long n = requests / 4;
+    for (long k = 0; k < n; k += 80000) {
+      roundTrips(t.d->port(), t.details, 8,
+                 static_cast<int>(std::min<long>(80000, n - k)));
+    }
+    done += n;
+    std::printf("table rss-after %ld %ld\n", done, rssKiB(pid));
+  }
+
+  // Idle: wake-ups and CPU over 10 s.
+  Usage before = usage(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  Usage after = usage(pid);
+  std::printf("table idle-10s wakeups %ld ticks %ld\n",
+              after.switches - before.switches, after.ticks - before.ticks);
+
+  pinTo(0, -1);
+  pinTo(pid, -1);
+  std::printf("table ratio launch/spawn %.2f\n", launching(t));
+  endServers(t);
+  return 0;
+}
+
 }  // namespace
 }  // namespace talvo::testing
 
@@ -494,13 +670,20 @@ int main(int argc, char** argv) {
   ::setenv("TALVO_TEST_BIN", TALVO_BUILD_ROOT, 1);
   std::string baseline;
   int count = 2000;
+  bool table = false;
+  long million = 1000000;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--baseline" && i + 1 < argc) {
       baseline = argv[++i];
+    } else if (arg == "--table") {
+      table = true;
+    } else if (arg == "--million" && i + 1 < argc) {
+      million = std::atol(argv[++i]);
     } else if (std::atoi(argv[i]) > 0) {
       count = std::atoi(argv[i]);
     }
   }
+  if (table) return talvo::testing::runTable(million);
   return talvo::testing::run(count, baseline);
 }

@@ -30,14 +30,21 @@ LaunchRecord* Activator::getLaunchRecord(const std::string& server,
                                          const std::string& marker,
                                          const OptionalText& principal) {
   std::string key = makeLaunchKey(server, marker, principal);
-  traceStream() << " has tab " << describeTable() << endl;
+  // Every binding request comes here: its trace text is only built when
+  // someone reads it.
+  const bool traced = traceStream().active();
+  if (traced) traceStream() << " has tab " << describeTable() << endl;
   if (LaunchRecord* record = table_.find(key)) {
-    traceStream() << "Activator::getLaunchRecord found key " << key
-                  << " as: " << describeRecord(*record) << endl;
+    if (traced) {
+      traceStream() << "Activator::getLaunchRecord found key " << key
+                    << " as: " << describeRecord(*record) << endl;
+    }
     return record;
   }
   if (LaunchRecord* record = table_.findMatch(key)) {
-    traceStream() << " found match " << describeRecord(*record) << endl;
+    if (traced) {
+      traceStream() << " found match " << describeRecord(*record) << endl;
+    }
     return record;
   }
   return nullptr;

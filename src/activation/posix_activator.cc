@@ -41,7 +41,7 @@ Status PosixActivator::launchServer(const LaunchRequest& request) {
   }
   platform::SpawnResult child =
       platform::spawnProcess(request.command, changes);
-  if (!child.ok() || !platform::isChildRunning(child.pid)) {
+  if (!child.ok() || !platform::checkChildRunning(child.pid)) {
     return fail<CORBA::NO_IMPLEMENT>(10202, request.server);
   }
 

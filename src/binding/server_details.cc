@@ -107,8 +107,9 @@ Status BindingService::serverDetails(const Requester& requester,
   tracePrefixed("Processing Server Details request :  " + server + "/" +
                 marker + "/" + method + "(" + principal + ")" + " ]");
 
-  // 3. The record; an unregistered persistent server when UPS is on.
-  std::unique_ptr<ImpRepRecord> record;
+  // 3. The record (shared with the repository's cache); an unregistered
+  // persistent server when UPS is on.
+  std::shared_ptr<const ImpRepRecord> record;
   if (Status error = repository_.readRecord(server, &record)) {
     if (options_.ups) {
       ServerDetailsReply reply;

@@ -15,6 +15,8 @@
 namespace talvo::daemon {
 namespace {
 
+constexpr char kStdOutName[] = "QV_StdOut";
+
 constexpr char kCaption[] = "Talvo Daemon";
 constexpr char kCommFailure[] = "CORBA::StExcep::COMM_FAILURE";
 
@@ -86,6 +88,12 @@ void DaemonHost::removeLog() {
     output_active_ = false;
   }
   log_file_.reset();
+  if (stdout_muted_) {
+    if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+      chain->activate(kStdOutName);
+    }
+    stdout_muted_ = false;
+  }
   StdOutMessageHandler::setLineFlush(true);
 }
 
@@ -133,6 +141,13 @@ std::optional<StartupFailure> DaemonHost::start() {
 
   setDiagnosticsLevel(context_.config,
                       static_cast<std::uint16_t>(settings_.trace_level));
+  // Level 0 is silent: while requests are served nothing is traced to
+  // standard output (the log, when asked for, still gets every line).
+  if (settings_.trace_level == 0) {
+    if (MessageDispatcher* chain = context_.trace.msgDispatcher()) {
+      stdout_muted_ = chain->deactivate(kStdOutName);
+    }
+  }
   watchLoop();
   // From here on the lines of a pass are written out together at its end.
   StdOutMessageHandler::setLineFlush(false);
@@ -151,11 +166,14 @@ void DaemonHost::watchLoop() {
   // Ended children are reaped when their end is signalled, not on a timer.
   child_ends_ = std::make_unique<platform::ChildEndWatch>();
   const int fd = child_ends_->descriptor();
+  // Reaped at once, so that a request later in the same pass finds the
+  // end in the table; liveness tests then need no system call.
   children_watched_ = fd >= 0 && core_->watchReadable(fd, [this] {
     child_ends_->drain();
-    reap_due_ = true;
+    platform::reapEndedChildren();
   });
   if (!children_watched_) child_ends_.reset();
+  platform::setChildEndsSignalled(children_watched_);
 }
 
 std::optional<std::chrono::milliseconds> DaemonHost::waitBound() const {
@@ -182,10 +200,7 @@ void DaemonHost::afterEvents(Status failure) {
   if (failure) printStatus(std::move(failure));
   // Ended server processes are reaped (their end stays known to the
   // activator's liveness test).
-  if (reap_due_ || !children_watched_) {
-    reap_due_ = false;
-    platform::reapEndedChildren();
-  }
+  if (!children_watched_) platform::reapEndedChildren();
   // Before the next wait: nothing is held back while the daemon is idle.
   StdOutMessageHandler::flushOutput();
   if (log_file_) log_file_->flush();
@@ -218,6 +233,7 @@ std::optional<std::string> DaemonHost::shutdown() {
     waker_.reset();
   }
   core_.reset();
+  platform::setChildEndsSignalled(false);
   child_ends_.reset();
   children_watched_ = false;
   removeLog();

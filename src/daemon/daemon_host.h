@@ -113,7 +113,7 @@ class DaemonHost {
   std::shared_ptr<Waker> waker_;
   std::unique_ptr<platform::ChildEndWatch> child_ends_;
   bool children_watched_ = false;
-  bool reap_due_ = false;
+  bool stdout_muted_ = false;  // "QV_StdOut" taken out at trace level 0
 };
 
 // Shows `text` as a message box with caption "Talvo Daemon" and ends the

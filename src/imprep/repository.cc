@@ -6,6 +6,7 @@
 
 #include "imprep/names.h"
 #include "platform/file_system.h"
+#include "platform/stamped_file.h"
 
 namespace talvo::imprep {
 namespace {
@@ -73,7 +74,8 @@ bool ImpRepository::exists(std::string_view name) const {
 
 Status ImpRepository::load(std::string_view name, std::string* text,
                            std::unique_ptr<ImpRepRecord>* record,
-                           RecordLayout* layout) const {
+                           RecordLayout* layout, platform::FileStamp* stamp,
+                           const TraceSink* trace) const {
   record->reset();
   if (!isSafeName(name))
     return fail<CORBA::BAD_PARAM>(10032, std::string(name));
@@ -81,7 +83,13 @@ Status ImpRepository::load(std::string_view name, std::string* text,
   if (path.size() > kMaxPathLength) {
     return fail<CORBA::BAD_PARAM>(10032, std::string(name));
   }
-  int error = platform::readRegularFile(path, kMaxRecordBytes, text);
+  int error = 0;
+  if (stamp != nullptr) {
+    error =
+        platform::readStampedFile(path, kMaxRecordBytes, text, stamp).value();
+  } else {
+    error = platform::readRegularFile(path, kMaxRecordBytes, text);
+  }
   if (error == ENOENT || error == ENOTDIR) {
     return fail<CORBA::BAD_OPERATION>(10241, std::string(name));
   }
@@ -92,13 +100,46 @@ Status ImpRepository::load(std::string_view name, std::string* text,
   if (error != 0) {
     return fail<CORBA::INTERNAL>(10152, openFailureText(name, path, error));
   }
-  return parseRecord(*text, name, path, trace_, record, layout);
+  return parseRecord(*text, name, path, trace != nullptr ? *trace : trace_,
+                     record, layout);
 }
 
 Status ImpRepository::readRecord(std::string_view name,
                                  std::unique_ptr<ImpRepRecord>* out) const {
   std::string text;
   return load(name, &text, out, nullptr);
+}
+
+Status ImpRepository::readRecord(
+    std::string_view name, std::shared_ptr<const ImpRepRecord>* out) const {
+  out->reset();
+  if (isSafeName(name)) {
+    const std::string path = recordPath(name);
+    if (const RecordCache::Entry* hit =
+            cache_.find(path, platform::fileStamp(path))) {
+      for (const std::string& line : hit->traceLines) trace(line);
+      *out = hit->record;
+      return nullptr;
+    }
+  }
+  // Read from disk; the parse's trace lines are kept with the record.
+  RecordCache::Entry entry;
+  TraceSink keep;
+  if (trace_) {
+    keep = [&lines = entry.traceLines](std::string_view line) {
+      lines.emplace_back(line);
+    };
+  }
+  const std::int64_t start = platform::wallClockNs();
+  std::string text;
+  std::unique_ptr<ImpRepRecord> record;
+  Status st = load(name, &text, &record, nullptr, &entry.stamp, &keep);
+  for (const std::string& line : entry.traceLines) trace(line);
+  if (st) return st;
+  entry.record = std::move(record);
+  *out = entry.record;
+  cache_.put(recordPath(name), std::move(entry), start);
+  return nullptr;
 }
 
 std::unique_ptr<ImpRepRecord> ImpRepository::readRecordQuiet(

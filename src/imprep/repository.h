@@ -6,13 +6,15 @@
 // repository directory: a real directory below the root with an "OWNER" file
 // listing its owner and the users with rights on it.
 //
-// Every operation reads the files afresh; nothing is cached between calls.
-// Every change is written to a temporary file in the same directory, flushed
-// and renamed over the original, so that a crash leaves the old file or the
-// new one. Names are checked before they become paths (BAD_PARAM 10032 for
-// server names, 10033 for directory names): no request reads, writes or
-// deletes outside the root. Texts that would break a line of a record or
-// owner file are refused with the operation's BAD_PARAM minor code.
+// Every operation reads the files afresh, except the shared-record
+// readRecord(), which serves the binding path from a RecordCache: one stat
+// per call tells whether the file still is what was read. Every change is
+// written to a temporary file in the same directory, flushed and renamed over
+// the original, so that a crash leaves the old file or the new one. Names are
+// checked before they become paths (BAD_PARAM 10032 for server names, 10033 for
+// directory names): no request reads, writes or deletes outside the root. Texts
+// that would break a line of a record or owner file are refused with the
+// operation's BAD_PARAM minor code.
 //
 // Operations return a talvo::Status: null on success, otherwise a new system
 // exception (completion status COMPLETED_NO) owned by the caller. Principals
@@ -33,6 +35,7 @@
 
 #include "imprep/launch_info.h"
 #include "imprep/record.h"
+#include "imprep/record_cache.h"
 #include "imprep/trace.h"
 #include "runtime/except/exception.h"
 
@@ -63,6 +66,12 @@ class ImpRepository {
   // or a corruption exception of parseRecord().
   Status readRecord(std::string_view name,
                     std::unique_ptr<ImpRepRecord>* out) const;
+  // As readRecord(), through the record cache: the record is shared with
+  // the cache and must not be changed. Fails exactly as readRecord() would
+  // on the file as it is now; traces as a read from disk does.
+  Status readRecord(std::string_view name,
+                    std::shared_ptr<const ImpRepRecord>* out) const;
+  const RecordCache::Stats& cacheStats() const { return cache_.stats(); }
   // As readRecord(), the failure dropped: null when there is no usable
   // record.
   std::unique_ptr<ImpRepRecord> readRecordQuiet(std::string_view name) const;
@@ -173,10 +182,13 @@ class ImpRepository {
   std::string ownerPath(std::string_view directory) const;
   Status createRecord(std::string_view owner, std::string_view name,
                       RecordContent content, bool legacy);
-  // Reads a record's text and parses it (with its layout).
+  // Reads a record's text and parses it (with its layout, and the stamp
+  // of the file read when `stamp` is given). Parse trace lines go to
+  // `trace` (the repository's sink when null).
   Status load(std::string_view name, std::string* text,
-              std::unique_ptr<ImpRepRecord>* record,
-              RecordLayout* layout) const;
+              std::unique_ptr<ImpRepRecord>* record, RecordLayout* layout,
+              platform::FileStamp* stamp = nullptr,
+              const TraceSink* trace = nullptr) const;
   Status editKey(std::string_view principal, std::string_view name,
                  std::string_view key, std::optional<std::string_view> command,
                  bool method);
@@ -195,6 +207,7 @@ class ImpRepository {
 
   std::string root_;
   TraceSink trace_;
+  mutable RecordCache cache_;
 };
 
 }  // namespace talvo::imprep

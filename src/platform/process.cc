@@ -45,6 +45,7 @@ class ChildTable {
   // Tests a child without blocking; reaps it when it has ended. Returns
   // true while it runs. Must be called with the lock held.
   bool pollLocked(pid_t pid) {
+    ++polls_;
     int status = 0;
     pid_t got = ::waitpid(pid, &status, WNOHANG);
     if (got == 0) return true;
@@ -57,9 +58,13 @@ class ChildTable {
     return false;
   }
 
-  std::optional<bool> isRunning(pid_t pid) {
+  // With `trust`, and while ends are signalled, the table's answer stands
+  // without asking the system.
+  std::optional<bool> isRunning(pid_t pid, bool trust) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_.count(pid)) return pollLocked(pid);
+    if (running_.count(pid)) {
+      return (trust && signalled_) ? true : pollLocked(pid);
+    }
     if (ended_.count(pid)) return false;
     return std::nullopt;  // not one of ours
   }
@@ -71,9 +76,19 @@ class ChildTable {
     for (pid_t pid : pids) pollLocked(pid);
   }
 
+  void setSignalled(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signalled_ = on;
+  }
+
+  unsigned long polls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return polls_;
+  }
+
   std::optional<int> endStatus(pid_t pid) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_.count(pid)) pollLocked(pid);
+    if (running_.count(pid) && !signalled_) pollLocked(pid);
     auto it = ended_.find(pid);
     if (it == ended_.end()) return std::nullopt;
     return it->second;
@@ -103,6 +118,8 @@ class ChildTable {
   }
 
   std::mutex mutex_;
+  bool signalled_ = false;
+  unsigned long polls_ = 0;  // waitpid calls for one child
   std::unordered_set<pid_t> running_;
   std::unordered_map<pid_t, int> ended_;
   std::deque<pid_t> order_;
@@ -212,18 +229,27 @@ SpawnResult spawnProcess(std::string_view command,
 
 bool isChildRunning(pid_t pid) {
   if (pid <= 0) return false;
-  return children().isRunning(pid).value_or(false);
+  return children().isRunning(pid, true).value_or(false);
+}
+
+bool checkChildRunning(pid_t pid) {
+  if (pid <= 0) return false;
+  return children().isRunning(pid, false).value_or(false);
 }
 
 bool isProcessAlive(pid_t pid) {
   if (pid <= 0) return false;
-  if (std::optional<bool> ours = children().isRunning(pid)) return *ours;
+  if (std::optional<bool> ours = children().isRunning(pid, true)) return *ours;
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 bool isOwnChild(pid_t pid) {
-  return pid > 0 && children().isRunning(pid).has_value();
+  return pid > 0 && children().isRunning(pid, true).has_value();
 }
+
+void setChildEndsSignalled(bool on) { children().setSignalled(on); }
+
+unsigned long childPolls() { return children().polls(); }
 
 bool processStartedWith(
     pid_t pid,

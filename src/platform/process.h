@@ -10,8 +10,10 @@
 // Every child started here is remembered in a process-wide table. A child
 // that has ended is reaped at the next call into this file (spawnProcess,
 // isChildRunning, isProcessAlive, reapEndedChildren): its end is kept for
-// the liveness test and no zombie stays behind longer than that. The daemon's
-// main loop calls reapEndedChildren() on each pass.
+// the liveness test and no zombie stays behind longer than that. A program
+// that learns of ended children as events (SIGCHLD through its event loop)
+// calls reapEndedChildren() on each and setChildEndsSignalled(true): the
+// liveness tests then answer from the table without a system call.
 //
 // Thread safety: every function may be called from any thread; the child
 // table is guarded by a mutex.
@@ -60,6 +62,20 @@ SpawnResult spawnProcess(std::string_view command,
 // platform's "still running" answer. A child found ended is reaped. False
 // for a process that is not a child of this process.
 bool isChildRunning(pid_t pid);
+
+// As isChildRunning(), but always asks the system (a launch's test that its
+// child did not end at once).
+bool checkChildRunning(pid_t pid);
+
+// On: the caller reaps (reapEndedChildren) every time the system signals
+// that a child ended, so a child in the table as running does run; the
+// liveness tests above trust the table. Off (the default): every test asks
+// the system.
+void setChildEndsSignalled(bool on);
+
+// How many times the system was asked about one child (waitpid), for the
+// statistics and tests.
+unsigned long childPolls();
 
 // Liveness of any process: a child of ours is alive until it ends; any other
 // process (for example one started by an earlier daemon) is alive when it

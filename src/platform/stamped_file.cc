@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,8 @@ FileStamp stampOf(const struct stat& st) {
   s.exists = true;
   s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
                st.st_mtim.tv_nsec;
+  s.ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 +
+               st.st_ctim.tv_nsec;
   s.size = static_cast<std::uint64_t>(st.st_size);
   s.device = static_cast<std::uint64_t>(st.st_dev);
   s.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -86,6 +89,12 @@ std::error_code keepBackup(const std::string& path, const std::string& backup) {
 }
 
 }  // namespace
+
+std::int64_t wallClockNs() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 FileStamp fileStamp(const std::string& path) {
   struct stat st;

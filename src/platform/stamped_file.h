@@ -2,10 +2,11 @@
 // and group files.
 //
 // A FileStamp tells whether a file changed on disk: it holds the full
-// modification time (nanoseconds), the size and the device and inode, so
-// that an edit within the same second as the last read, or a file replaced
-// by another, is noticed. readStampedFile() reads a file and stamps what it
-// read (from the open descriptor, so stamp and content belong together).
+// modification and change times (nanoseconds), the size and the device and
+// inode, so that an edit within the same second as the last read, a file
+// replaced by another or given other rights, is noticed. readStampedFile()
+// reads a file and stamps what it read (from the open descriptor, so stamp and
+// content belong together).
 //
 // writeFileWithBackup() replaces a file and keeps its previous content as a
 // backup without the path ever being missing or half-written: the new
@@ -32,6 +33,7 @@ namespace talvo::platform {
 struct FileStamp {
   bool exists = false;
   std::int64_t mtime_ns = 0;
+  std::int64_t ctime_ns = 0;  // status change: also set by chmod, rename
   std::uint64_t size = 0;
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -41,6 +43,10 @@ struct FileStamp {
 // The stamp of the file at `path` (exists false when there is none, or it
 // cannot be examined).
 FileStamp fileStamp(const std::string& path);
+
+// The wall-clock time in nanoseconds, on the clock file times are taken
+// from (read without entering the kernel).
+std::int64_t wallClockNs();
 
 // Reads the whole regular file at `path` into `out` and its stamp into
 // `stamp`. Fails with the errno of the open or read, EISDIR/EINVAL for what

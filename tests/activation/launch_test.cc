@@ -3,6 +3,7 @@
 // starts is killed and reaped before the test ends.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "activation/posix_activator.h"
 #include "activation_support.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 #include "probe_support.h"
 #include "support/status_text.h"
 
@@ -116,6 +118,31 @@ TEST_F(LaunchTest, ChildSeesItsLaunchEnvironmentAndIsRecorded) {
                            {"QV_SERVER_METHOD", "deposit"},
                            {"QV_WELL_KNOWN_PORT", "9999"}}));
   EXPECT_EQ(activator.table().find("shop|||obj*|||")->processId(), two.pid);
+}
+
+// While child ends arrive as events (SIGCHLD through the loop), liveness
+// answers from the reaper's table without asking the system, and a child
+// is known as ended as soon as its end has been taken.
+TEST_F(LaunchTest, LivenessComesFromTheReapersTable) {
+  platform::ChildEndWatch ends;
+  struct Signalled {
+    Signalled() { platform::setChildEndsSignalled(true); }
+    ~Signalled() { platform::setChildEndsSignalled(false); }
+  } signalled;
+  ProbeReport seen = launch(request("r1"));
+  const unsigned long polls = platform::childPolls();
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_NE(activator.isServerAlive("bank", "", {}), nullptr);
+  }
+  EXPECT_EQ(platform::childPolls(), polls);
+
+  ::kill(seen.pid, SIGKILL);
+  pollfd readable{ends.descriptor(), POLLIN, 0};
+  ASSERT_EQ(::poll(&readable, 1, 10000), 1);
+  ends.drain();
+  platform::reapEndedChildren();
+  EXPECT_EQ(activator.isServerAlive("bank", "", {}), nullptr);
+  EXPECT_TRUE(testing::processGone(seen.pid));
 }
 
 TEST_F(LaunchTest, RegisteredProcessIsSignalledOnlyWhenItHoldsItsConnection) {

@@ -71,6 +71,11 @@ bool MessageDispatcher::isActive(const std::string& name) const {
   return it != entries_.end() && it->active;
 }
 
+bool MessageDispatcher::anyActive() const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [](const Entry& e) { return e.active; });
+}
+
 MessageHandler* MessageDispatcher::find(const std::string& name) const {
   auto it = findEntry(entries_, name);
   return it == entries_.end() ? nullptr : it->handler.get();

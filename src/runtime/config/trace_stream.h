@@ -65,6 +65,8 @@ class MessageDispatcher {
   // Removes and destroys a handler; false when unknown.
   bool remove(const std::string& name);
   bool isActive(const std::string& name) const;
+  // True when some handler is in the chain.
+  bool anyActive() const;
   // The registered handler of that name, or null. Owned by the dispatcher.
   MessageHandler* find(const std::string& name) const;
 
@@ -94,6 +96,11 @@ class TalvoStream {
   void setMsgDispatcher(MessageDispatcher* dispatcher);
   MessageDispatcher* msgDispatcher() const { return dispatcher_; }
   int level() const { return level_; }
+  // True when a line ended now would reach a handler. Callers on busy paths
+  // skip building costly trace text when it would not.
+  bool active() const {
+    return dispatcher_ != nullptr && dispatcher_->anyActive();
+  }
 
   TalvoStream& operator<<(std::string_view text);
   TalvoStream& operator<<(const char* text);  // null writes "(null)"

@@ -165,9 +165,10 @@ Status getSystemException(CdrDecoder& in, SystemExceptionBody& b) {
   if (!in.getString(id) || !in.getULong(b.minor) || !in.getEnum(completed)) {
     return decodeFailure(in);
   }
-  if (completed > 2) return badValue("completion status", completed);
   b.id = id.value_or("");
-  b.completed = static_cast<CORBA::CompletionStatus>(completed);
+  // A status outside the three known ones cannot be trusted either way.
+  b.completed = completed <= 2 ? static_cast<CORBA::CompletionStatus>(completed)
+                               : CORBA::COMPLETED_MAYBE;
   return nullptr;
 }
 

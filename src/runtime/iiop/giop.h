@@ -167,8 +167,8 @@ void putLocateReplyHeader(protocol::CdrEncoder& out,
 void putIor(protocol::CdrEncoder& out, const protocol::IorProfile& ior);
 
 // Each reads what the matching put wrote; a failure is the decoder's
-// MARSHAL, or MARSHAL 10162 for a value out of its range (a reply or
-// locate status, a completion status).
+// MARSHAL, or MARSHAL 10162 for a reply or locate status out of range (a
+// completion status out of range reads as COMPLETED_MAYBE).
 Status getRequestHeader(protocol::CdrDecoder& in, RequestHeader& h);
 Status getReplyHeader(protocol::CdrDecoder& in, ReplyHeader& h);
 Status getSystemException(protocol::CdrDecoder& in, SystemExceptionBody& b);

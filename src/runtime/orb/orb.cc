@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
+#include "runtime/orb/iiop_protocol.h"
 #include "runtime/orb/orb_internal.h"
 #include "runtime/protocol/message.h"
 #include "runtime/transport/socket_failure.h"
@@ -65,6 +66,7 @@ Orb::Orb(OrbOptions options)
       own_trace_(options.trace != nullptr
                      ? nullptr
                      : std::make_unique<ContextTraceSink>(context_)),
+      own_iiop_(std::make_unique<IiopProtocol>(*this)),
       dispatcher_(options.trace != nullptr ? options.trace : own_trace_.get(),
                   config_.hostName()),
       pid_(options.pid != 0
@@ -73,6 +75,7 @@ Orb::Orb(OrbOptions options)
       ping_object_(std::make_shared<protocol::Interface>("CORBA::Object")),
       max_message_size_(parseMaxMessageSize(context_.maxMessageSize())) {
   ping_object_->addOperation(kPingSignature, [](protocol::Request&) {});
+  iiop_ = own_iiop_.get();
   EventLoopCallbacks callbacks;
   callbacks.on_open = [this](Channel& ch) { sessionOf(ch); };
   callbacks.describe = [this](const Channel& ch) {
@@ -121,6 +124,17 @@ bool Orb::withdraw(std::string_view interface_name, std::string_view marker) {
 
 Status Orb::listen(const std::string& port, std::uint16_t* bound) {
   return loop_.listen(port, bound);
+}
+
+bool Orb::hasProtocol(std::string_view name) const {
+  return name == "Talvo" || (name == "IIOP" && iiop_ != nullptr);
+}
+
+Status Orb::listenIiop(const std::string& port, IiopListener& out) {
+  if (iiop_ == nullptr) {
+    return fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP");
+  }
+  return loop_.listen(port, &out.port, &out.descriptor);
 }
 
 Status Orb::runOnce(int timeout_ms) {

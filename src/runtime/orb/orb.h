@@ -4,8 +4,10 @@
 // Serving: register interfaces with serve(), open a port with listen() (or
 // initialiseServer()), then keep calling runOnce(). The Orb gathers each
 // connection's bytes into messages (connection.h): an accepted connection
-// that starts with "GIOP" goes to the registered IiopHandler (none: it is
-// closed with BAD_PARAM 10034 "IIOP"); everything else is the broker
+// that starts with "GIOP" goes to the registered IiopHandler (every Orb
+// registers its own, iiop_protocol.h, which serves the same objects over
+// GIOP 1.0; none: it is closed with BAD_PARAM 10034 "IIOP"); everything
+// else is the broker
 // protocol, whose frames over the size limit close the connection with
 // COMM_FAILURE 10089 and three trace lines, and whose frames of an unknown
 // message kind are dropped. Every accepted
@@ -55,6 +57,7 @@
 namespace talvo {
 
 class RuntimeConfig;
+class IiopProtocol;
 
 // The IIOP protocol object, registered when the process speaks IIOP.
 class IiopHandler {
@@ -143,19 +146,36 @@ class Orb {
   protocol::Dispatcher& dispatcher() { return dispatcher_; }
 
   // Listens on `port` (decimal; "0" lets the system choose). `bound` gets
-  // the port. Failure: COMM_FAILURE 10088.
+  // the port. Failure: COMM_FAILURE 10088. Broker-protocol and IIOP
+  // clients share every port.
   Status listen(const std::string& port, std::uint16_t* bound = nullptr);
 
   // Server initialisation: checks (without registration) that a non-empty
   // `server_name` is QV_SERVER_NAME (else BAD_PARAM 10022), or (with
   // registration) asks the registrar and stores the name, port, transport
   // and encoding; then listens on QV_SERVER_PORT ("0" when unset; the port
-  // chosen is stored back) and writes the availability trace lines. A
-  // failure to listen writes "Initialisation of server ..." and returns it.
+  // chosen is stored back), and on QV_IIOP_PORT too when that is set to
+  // another port, and writes the availability trace lines. A failure to
+  // listen writes "Initialisation of server ..." and returns it.
   Status initialiseServer(const std::string& server_name, bool registration);
   void setRegistrar(Registrar registrar) { registrar_ = std::move(registrar); }
-  // Not owned; null unregisters.
+  // Not owned; null unregisters (the Orb's own is registered at first).
   void setIiopHandler(IiopHandler* handler) { iiop_ = handler; }
+  // Whether the protocol of that name is registered: "Talvo" always,
+  // "IIOP" while an IIOP handler is.
+  bool hasProtocol(std::string_view name) const;
+
+  // An extra listening port for IIOP clients (the daemon's listeners for
+  // its servers' fixed ports): like listen(), since every port of an Orb
+  // tells the protocols apart by their first bytes, and gives the
+  // listening socket's descriptor and local port. Failures: BAD_PARAM
+  // 10034 "IIOP" when no IIOP handler is registered; COMM_FAILURE 10088
+  // when the port cannot be opened.
+  struct IiopListener {
+    int descriptor = -1;
+    std::uint16_t port = 0;
+  };
+  Status listenIiop(const std::string& port, IiopListener& out);
   // A check run over every broker frame body; a text result is a failure:
   // the channel is closed with COMM_FAILURE 10097 and the text as detail.
   void setIntegrityCheck(
@@ -242,7 +262,11 @@ class Orb {
     EventLoop::TimerId timer = 0;  // the deadline, then the reply time-out
   };
 
+  friend class IiopProtocol;
+
   void onData(Channel& channel, ByteView bytes);
+  // A GIOP Reply or LocateReply (the whole message) on `channel`.
+  void iiopReplyArrived(Channel& channel, ByteView message);
   void receiveTalvo(Channel& channel, Session& session, ByteView frame);
   void refuseTooLarge(Channel& channel, const Session& session);
   void onFrame(Channel& channel, ByteView frame);
@@ -272,6 +296,8 @@ class Orb {
   RuntimeConfig& config_;
   EventLoop loop_;
   std::unique_ptr<protocol::TraceSink> own_trace_;  // when none was given
+  // Before the dispatcher: its reply writers outlive every completion.
+  std::unique_ptr<IiopProtocol> own_iiop_;
   protocol::Dispatcher dispatcher_;
   protocol::RequestIds request_ids_;
   std::uint32_t binding_ids_ = 0;

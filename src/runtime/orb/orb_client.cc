@@ -110,6 +110,10 @@ void Orb::bindingAnswered(Channel& channel, Session& peer, ByteView frame) {
   }
 }
 
+void Orb::iiopReplyArrived(Channel&, ByteView) {
+  // This process makes no IIOP calls yet: a reply answers nothing here.
+}
+
 void Orb::openFailed(const std::string& key, Status status) {
   auto it = opening_.find(key);
   if (it == opening_.end()) return;

@@ -50,6 +50,16 @@ Status Orb::initialiseServer(const std::string& server_name,
     return st;
   }
   if (chosen) config_.setServerPort(std::to_string(bound).c_str());
+  // The port the daemon assigned for IIOP, unless it is the same one.
+  const char* iiop = config_.iiopPort();
+  if (iiop != nullptr && *iiop != '\0' && iiop != std::to_string(bound)) {
+    if (Status st = listen(iiop)) {
+      trace("Initialisation of server \"" +
+                (server_name.empty() ? name : server_name) + "\" failed... ]",
+            true);
+      return st;
+    }
+  }
 
   const char* comms = config_.serverComms();
   const char* code = config_.serverCode();

@@ -28,6 +28,14 @@ class BrokerReplyEncoder : public ReplyEncoder {
   std::vector<std::uint8_t> exceptionReply(
       const Request& request, const CORBA::Exception& e) const override {
     auto enc = makeEncoder(codec_);
+    if (request.exception_members &&
+        dynamic_cast<const CORBA::UserException*>(&e) != nullptr &&
+        encodeUserExceptionReply(*enc, request.header.request_id, e.name(),
+                                 *request.exception_members,
+                                 request.exception_value) == nullptr) {
+      return enc->take();
+    }
+    enc = makeEncoder(codec_);
     encodeExceptionReply(*enc, request.header.request_id, e);
     return enc->take();
   }
@@ -46,15 +54,21 @@ const ReplyEncoder& brokerReplyEncoder(CodecKind codec) {
 
 Completion::Completion(const PeerInfo& peer, Request&& request,
                        const ReplyEncoder& encoder, ReplySink sink,
-                       std::weak_ptr<Dispatcher*> dispatcher)
+                       std::weak_ptr<Dispatcher*> dispatcher, bool failed)
     : peer_(peer),
       request_(peer_, std::move(request.header)),
       encoder_(encoder),
       sink_(std::move(sink)),
-      dispatcher_(std::move(dispatcher)) {
+      dispatcher_(std::move(dispatcher)),
+      failed_(failed) {
   request_.principal = std::move(request.principal);
   request_.signature = request.signature;
   request_.args = std::move(request.args);
+  request_.result = std::move(request.result);
+  request_.env = std::move(request.env);
+  request_.exception_members = std::move(request.exception_members);
+  request_.exception_value = std::move(request.exception_value);
+  request_.forward_port = request.forward_port;
 }
 
 Completion::~Completion() {
@@ -70,9 +84,15 @@ void Completion::complete() {
   std::shared_ptr<Dispatcher*> dispatcher = dispatcher_.lock();
   if (!dispatcher) return;
   Dispatcher& d = **dispatcher;
+  if (failed_) {
+    sink_(Dispatcher::failureReply(request_, encoder_));
+    return;
+  }
   bool served = request_.env.kind() == CORBA::Environment::kNone &&
                 d.filters_.run(FilterPoint::kOutReplyPreMarshal, request_);
-  sink_(d.finish(request_, served, encoder_));
+  if (auto reply = d.finish(request_, served, encoder_, &sink_)) {
+    sink_(std::move(*reply));
+  }
 }
 
 Dispatcher::Dispatcher(TraceSink* trace, std::string host_name)
@@ -134,7 +154,28 @@ std::optional<std::vector<std::uint8_t>> Dispatcher::dispatch(
   }
   const bool served = op != nullptr && !op->deferred && run(*op, request);
   if (!request.header.response_expected) return std::nullopt;
-  return finish(request, served, encoder);
+  return finish(request, served, encoder, later);
+}
+
+std::optional<std::vector<std::uint8_t>> Dispatcher::locate(
+    const PeerInfo& peer, RequestHeader header, const ReplyEncoder& encoder,
+    const ReplySink* later) {
+  Request request(peer, std::move(header));
+  const RequestHeader& h = request.header;
+  if (objects_.find(h.interface_name.value_or(""), h.marker.value_or("")) !=
+      nullptr) {
+    std::vector<std::uint8_t> out;
+    if (encoder.reply(request, out) == nullptr) return out;
+  }
+  request.raise(notFound(h));
+  return exceptionReply(request, encoder, later);
+}
+
+CORBA::INV_OBJREF Dispatcher::notFound(const RequestHeader& h) const {
+  return CORBA::INV_OBJREF(kMinorNoObject, CORBA::COMPLETED_NO,
+                           ":\\" + host_name_ + ":" + h.server.value_or("") +
+                               ":" + h.marker.value_or("") +
+                               "::IR:" + h.interface_name.value_or(""));
 }
 
 const Operation* Dispatcher::prepare(Request& request, Decoder& in) {
@@ -147,10 +188,7 @@ const Operation* Dispatcher::prepare(Request& request, Decoder& in) {
   }
   const Interface* object = objects_.find(iface, marker);
   if (object == nullptr) {
-    request.raise(CORBA::INV_OBJREF(kMinorNoObject, CORBA::COMPLETED_NO,
-                                    ":\\" + host_name_ + ":" +
-                                        h.server.value_or("") + ":" + marker +
-                                        "::IR:" + iface));
+    request.raise(notFound(h));
     return nullptr;
   }
   if (!filters_.run(FilterPoint::kInRequestPreMarshal, request)) {
@@ -188,9 +226,10 @@ bool Dispatcher::run(const Operation& op, Request& request) {
   return filters_.run(FilterPoint::kOutReplyPreMarshal, request);
 }
 
-std::vector<std::uint8_t> Dispatcher::finish(Request& request, bool served,
-                                             const ReplyEncoder& encoder) {
-  if (!served) return exceptionReply(request, encoder);
+std::optional<std::vector<std::uint8_t>> Dispatcher::finish(
+    Request& request, bool served, const ReplyEncoder& encoder,
+    const ReplySink* later) {
+  if (!served) return exceptionReply(request, encoder, later);
   std::vector<std::uint8_t> out;
   Status st = encoder.reply(request, out);
   if (st == nullptr &&
@@ -198,12 +237,27 @@ std::vector<std::uint8_t> Dispatcher::finish(Request& request, bool served,
     return out;
   }
   if (st != nullptr) st->record(request.env);
-  return exceptionReply(request, encoder);
+  return exceptionReply(request, encoder, later);
 }
 
-std::vector<std::uint8_t> Dispatcher::exceptionReply(
-    Request& request, const ReplyEncoder& encoder) {
+std::optional<std::vector<std::uint8_t>> Dispatcher::exceptionReply(
+    Request& request, const ReplyEncoder& encoder, const ReplySink* later) {
+  if (later != nullptr) {
+    // A hook that defers moves the request into a completion of its own.
+    request.defer_hook = [this, &request, &encoder, later] {
+      return std::make_shared<Completion>(
+          request.peer, std::move(request), encoder, *later,
+          std::weak_ptr<Dispatcher*>(self_), true);
+    };
+  }
   filters_.runFailure(request);
+  request.defer_hook = nullptr;
+  if (request.deferred()) return std::nullopt;
+  return failureReply(request, encoder);
+}
+
+std::vector<std::uint8_t> Dispatcher::failureReply(
+    const Request& request, const ReplyEncoder& encoder) {
   const CORBA::Exception* e = request.env.exception();
   if (e != nullptr) return encoder.exceptionReply(request, *e);
   // A failure hook that cleared the exception leaves nothing to report;

@@ -85,9 +85,11 @@ class Dispatcher;
 // COMPLETED_MAYBE, so that no caller waits in vain.
 class Completion {
  public:
+  // `failed`: the request failed and its failure hooks have run; its
+  // completion writes the exception reply (or forward) alone.
   Completion(const PeerInfo& peer, Request&& request,
              const ReplyEncoder& encoder, ReplySink sink,
-             std::weak_ptr<Dispatcher*> dispatcher);
+             std::weak_ptr<Dispatcher*> dispatcher, bool failed = false);
   ~Completion();
   Completion(const Completion&) = delete;
   Completion& operator=(const Completion&) = delete;
@@ -102,6 +104,7 @@ class Completion {
   const ReplyEncoder& encoder_;
   ReplySink sink_;
   std::weak_ptr<Dispatcher*> dispatcher_;
+  bool failed_;
   bool completed_ = false;
 };
 
@@ -136,6 +139,15 @@ class Dispatcher {
       const PeerInfo& peer, std::span<const std::uint8_t> body,
       const ReplySink* later = nullptr);
 
+  // Where the target of `header` is (an IIOP LocateRequest): the
+  // encoder's reply() when this process serves it; otherwise its
+  // exceptionReply() for INV_OBJREF 10101 after the failure hooks ran
+  // (which may set a forward port, or defer: then nullopt, and the reply
+  // goes to `later`).
+  std::optional<std::vector<std::uint8_t>> locate(
+      const PeerInfo& peer, RequestHeader header, const ReplyEncoder& encoder,
+      const ReplySink* later = nullptr);
+
  private:
   friend class Completion;
 
@@ -144,11 +156,18 @@ class Dispatcher {
   const Operation* prepare(Request& request, Decoder& in);
   // Runs the handler and the filters after it; false when it failed.
   bool run(const Operation& op, Request& request);
-  // The reply (or exception reply) of a request whose handler has run.
-  std::vector<std::uint8_t> finish(Request& request, bool served,
-                                   const ReplyEncoder& encoder);
-  std::vector<std::uint8_t> exceptionReply(Request& request,
-                                           const ReplyEncoder& encoder);
+  // The reply (or exception reply) of a request whose handler has run;
+  // nullopt when a failure hook deferred it (its reply goes to `later`).
+  std::optional<std::vector<std::uint8_t>> finish(Request& request, bool served,
+                                                  const ReplyEncoder& encoder,
+                                                  const ReplySink* later);
+  std::optional<std::vector<std::uint8_t>> exceptionReply(
+      Request& request, const ReplyEncoder& encoder, const ReplySink* later);
+  // The exception reply once the failure hooks have run.
+  static std::vector<std::uint8_t> failureReply(const Request& request,
+                                                const ReplyEncoder& encoder);
+  // INV_OBJREF 10101 for a target this process does not serve.
+  CORBA::INV_OBJREF notFound(const RequestHeader& h) const;
 
   TraceSink* trace_;
   std::string host_name_;

@@ -58,6 +58,9 @@ struct RequestHeader {
   Value::Str interface_name;  // the target's interface
   std::string operation;
   std::uint8_t flags = 0;  // always 0; ignored on receipt
+  // IIOP only (never sent in the broker protocol): the object key as it
+  // came, the target's string reference and its NUL.
+  std::vector<std::uint8_t> object_key;
 };
 
 struct BindingMessage {

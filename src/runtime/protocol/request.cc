@@ -103,8 +103,16 @@ bool FilterChain::run(FilterPoint point, Request& request) {
   return env.kind() == CORBA::Environment::kNone;
 }
 
+std::shared_ptr<Completion> Request::defer() {
+  if (deferred_ || !defer_hook) return nullptr;
+  std::shared_ptr<Completion> done = defer_hook();
+  deferred_ = done != nullptr;
+  return done;
+}
+
 void FilterChain::runFailure(Request& request) {
   for (const auto& filter : filters_) {
+    if (request.deferred()) return;
     try {
       filter->failure(request, request.env);
     } catch (const CORBA::Exception& e) {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,8 @@ struct PeerInfo {
   platform::PeerIdentity identity;
 };
 
+class Completion;
+
 struct Request {
   Request(const PeerInfo& p, RequestHeader h)
       : peer(p), header(std::move(h)), principal(p.user_name) {}
@@ -62,11 +65,42 @@ struct Request {
   std::vector<Value> args;
   Value result;
   CORBA::Environment env;
+  // The members of a user exception, written after its name or id when
+  // set (a struct type and its value).
+  std::optional<TypeDesc> exception_members;
+  Value exception_value;
+  // Set by a failure hook on a request that came over IIOP: the answer is
+  // a location forward to the same object at this port of this host
+  // (LOCATION_FORWARD; OBJECT_FORWARD for a LocateRequest) instead of the
+  // exception. The broker protocol ignores it.
+  std::optional<std::uint16_t> forward_port;
 
   // Records `e` in the environment (a copy; user or system by its type).
   void raise(const CORBA::Exception& e) { e.record(env); }
+  // The same for a user exception with members.
+  void raiseUser(const CORBA::UserException& e, TypeDesc members, Value value) {
+    raise(e);
+    exception_members = std::move(members);
+    exception_value = std::move(value);
+  }
+
+  // For a failure hook that must ask elsewhere before it can answer (the
+  // daemon launching a server to forward to): moves this request into a
+  // completion and returns it; the hook keeps it, sets forward_port or the
+  // exception on its request() and completes it later, while the loop
+  // serves others. From here on only the completion's request() may be
+  // used. Null (and nothing moved) where the request cannot be answered
+  // later. Later filters' failure hooks do not run.
+  std::shared_ptr<Completion> defer();
+  bool deferred() const { return deferred_; }
+
+  // Set by the dispatcher while the failure hooks run.
+  std::function<std::shared_ptr<Completion>()> defer_hook;
   // The decoded argument i (no bounds check beyond std::vector::at).
   const Value& arg(std::size_t i) const { return args.at(i); }
+
+ private:
+  bool deferred_ = false;
 };
 
 using OperationHandler = std::function<void(Request&)>;

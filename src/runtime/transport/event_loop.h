@@ -182,9 +182,11 @@ class EventLoop {
   void setConnectTimeout(std::chrono::milliseconds timeout);
 
   // Listens on `port` (a decimal string; "0" lets the system choose) on
-  // every local address with a backlog of 5. `bound` gets the port.
+  // every local address with a backlog of 5. `bound` gets the port,
+  // `descriptor` the listening socket's descriptor (owned by the loop).
   // Failure: COMM_FAILURE 10088 with the error text.
-  Status listen(const std::string& port, std::uint16_t* bound = nullptr);
+  Status listen(const std::string& port, std::uint16_t* bound = nullptr,
+                int* descriptor = nullptr);
 
   // Starts connecting to `host` (dotted, at once, or a name, looked up on
   // a helper thread) and `port`; `transport` is "TCP" or "SSL-TCP". `done`

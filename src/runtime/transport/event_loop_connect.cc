@@ -49,7 +49,8 @@ struct Lookup {
 
 }  // namespace
 
-Status EventLoop::listen(const std::string& port, std::uint16_t* bound) {
+Status EventLoop::listen(const std::string& port, std::uint16_t* bound,
+                         int* descriptor) {
   auto listener = std::make_unique<Listener>();
   int code = platform::openStreamSocket(listener->socket);
   const int fd = listener->socket.get();
@@ -61,6 +62,7 @@ Status EventLoop::listen(const std::string& port, std::uint16_t* bound) {
   if (code != 0) return socketFailure(kMinorSocket, code);
   listener->port = local.port;
   if (bound != nullptr) *bound = local.port;
+  if (descriptor != nullptr) *descriptor = fd;
   Listener* l = listener.get();
   listeners_.push_back(std::move(listener));
   watch(fd, kReadable, [this, l](short) { acceptAll(*l); });

@@ -96,6 +96,7 @@ TEST_F(OrbCallTest, ExceptionReplies) {
   ASSERT_EQ(client.call(server.target(), kFailUser, {}, reply), nullptr);
   ASSERT_NE(reply.user_exception, nullptr);
   EXPECT_EQ(reply.user_exception->name(), "Account::Overdrawn");
+  EXPECT_EQ(reply.user_members, (Bytes{0, 0, 0, 42}));  // its member
 }
 
 TEST_F(OrbCallTest, ArgumentsThatDoNotMatchTheSignature) {

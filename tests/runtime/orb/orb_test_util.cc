@@ -21,8 +21,12 @@ std::shared_ptr<protocol::Interface> makeAccount(Seen& seen) {
     r.raise(CORBA::BAD_PARAM(r.arg(0).as<std::uint32_t>(), CORBA::COMPLETED_NO,
                              "no such account"));
   });
-  add(kFailUser,
-      [](Request& r) { r.raise(CORBA::UserException("Account::Overdrawn")); });
+  add(kFailUser, [](Request& r) {
+    protocol::TypeDesc members;
+    EXPECT_EQ(protocol::parseTypeText("R~Overdrawn~by{l}", members), nullptr);
+    r.raiseUser(CORBA::UserException("Account::Overdrawn"), members,
+                Value::ofList({Value::ofLong(42)}));
+  });
   add(kNotify, [&seen](Request& r) {
     std::lock_guard lock(seen.mu);
     seen.notes.push_back(r.arg(0).text());

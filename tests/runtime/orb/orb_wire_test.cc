@@ -114,11 +114,13 @@ TEST_F(OrbWireTest, UnboundPeerUnknownKindsAndTooLargeFrames) {
 }
 
 TEST_F(OrbWireTest, GiopGoesToTheIiopHandlerOrIsRefusedIntegrityChecked) {
+  // The handler and the integrity check are set while the loop stands.
+  server.server->stop();
+  server.server->orb.setIiopHandler(nullptr);
+  ServerThread::restart(*server.server);
   RawPeer refused(server.port);
   refused.send(kGiop);
   EXPECT_TRUE(refused.closedBy());
-
-  // The handler and the integrity check are set while the loop stands.
   server.server->stop();
   struct Handler : IiopHandler {
     Bytes first;
