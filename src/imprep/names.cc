@@ -22,10 +22,19 @@ bool isSafeName(std::string_view name) {
     std::size_t end = name.find_first_of("\\/", start);
     std::string_view part =
         name.substr(start, end == std::string_view::npos ? end : end - start);
-    if (part.empty() || part == "." || part == "..") return false;
+    if (part.empty() || part == "." || part == ".." ||
+        part.size() > kMaxNameComponent) {
+      return false;
+    }
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }
+}
+
+bool isNewServerName(std::string_view name) {
+  return isSafeName(name) &&
+         name.find_first_of("*?[") == std::string_view::npos &&
+         !name.ends_with(" -dir-");
 }
 
 std::string toRelativePath(std::string_view name) {

@@ -122,23 +122,27 @@ TEST_F(DirectoryTest, DeleteDirectory) {
   EXPECT_EQ(tree(), before);
   EXPECT_EQ(minorOf(rep_->deleteDirectory("C", "d1", true)), 10127u);
   EXPECT_EQ(minorOf(rep_->deleteDirectory("A", "d2", true)), 10254u);
-  // Listing order: "a -dir-", "b", "c". The sub-directory goes first, then
-  // the walk stops at b, which A does not own; c stays.
+  // The whole tree is checked first: b, which A does not own, keeps every
+  // entry in place.
   s = rep_->deleteDirectory("A", "d1", true);
   EXPECT_EQ(minorOf(s), 10126u);
   EXPECT_EQ(s->detail(), "d1\\b");
-  EXPECT_FALSE(std::filesystem::exists(root_ + "/d1/a"));
-  EXPECT_TRUE(rep_->exists("d1\\b"));
-  EXPECT_TRUE(rep_->exists("d1\\c"));
+  EXPECT_EQ(tree(), before);
   ASSERT_EQ(rep_->deleteServer("B", "d1\\b"), nullptr);
   ASSERT_EQ(rep_->deleteDirectory("A", "d1", true), nullptr);
   EXPECT_FALSE(std::filesystem::exists(root_ + "/d1"));
-  // A stray file keeps the directory from being removed.
+  // A file the repository did not make is not removed unasked, and the
+  // directory stays whole: it can still be changed, and deleted once the
+  // file is gone.
   ASSERT_EQ(rep_->newDirectory("A", "d3"), nullptr);
   writeFile(root_ + "/d3/stray", "x");
   s = rep_->deleteDirectory("A", "d3", false);
   EXPECT_EQ(minorOf(s), 10154u);
-  EXPECT_EQ(s->detail(), root_ + "/d3");
+  EXPECT_EQ(s->detail(), root_ + "/d3/stray");
+  EXPECT_EQ(rep_->addDirRights("A", "B", "d3"), nullptr);
+  std::filesystem::remove(root_ + "/d3/stray");
+  EXPECT_EQ(rep_->deleteDirectory("A", "d3", false), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/d3"));
 }
 
 TEST_F(DirectoryTest, ChangeOwnerDirWalksAndStops) {
