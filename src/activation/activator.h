@@ -25,6 +25,7 @@
 
 #include "activation/activator_hooks.h"
 #include "activation/launch_table.h"
+#include "platform/process.h"
 #include "runtime/except/exception.h"
 
 namespace talvo {
@@ -49,6 +50,8 @@ struct LaunchRequest {
   std::string iiopPort;  // decimal text
   std::uint16_t daemonPort = 0;
   int policy = 0;  // 0 shared, 1 unshared, 2 per-method
+  // The account the server runs as; none: the daemon's own.
+  std::optional<platform::Account> account;
 };
 
 // The ten launch variables, in the order they are set.

@@ -46,7 +46,9 @@ Status PosixActivator::launchServer(const LaunchRequest& request) {
     changes.push_back({name, value});
   }
   platform::SpawnResult child =
-      platform::spawnProcess(request.command, changes);
+      request.account
+          ? platform::spawnProcessAs(request.command, changes, *request.account)
+          : platform::spawnProcess(request.command, changes);
   if (!child.ok() || !platform::checkChildRunning(child.pid)) {
     return fail<CORBA::NO_IMPLEMENT>(10202, request.server);
   }

@@ -24,12 +24,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "activation/activator.h"
 #include "activation/port_allocator.h"
 #include "client/daemon_types.h"
 #include "imprep/repository.h"
+#include "platform/log_text.h"
 #include "runtime/except/exception.h"
 
 namespace talvo {
@@ -50,6 +52,9 @@ struct BindingOptions {
   std::string daemonUser;        // principal of requests without connection
   std::string defaultCode;       // QV_DEFAULT_CODE
   std::string defaultComms;      // QV_DEFAULT_COMMS
+  // Launch each server as the local account named by its record's owner
+  // (never root); a daemon running as root only.
+  bool launchAsOwner = false;
   // The trace-line prefix while the diagnostics level is not 0, else
   // nothing. Empty function: no prefixed lines at all.
   std::function<std::optional<std::string>()> tracePrefix;
@@ -57,6 +62,12 @@ struct BindingOptions {
   // The daemon's values from the process's run-time configuration.
   static BindingOptions fromRuntimeConfig(bool ups);
 };
+
+// A name a client sent, as trace lines show it: control characters
+// escaped, so that no name can forge a line.
+inline std::string logged(std::string_view text) {
+  return platform::escapeControlCharacters(text);
+}
 
 // The five values the server details request computes.
 struct ServerDetailsReply {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "binding/binding_service.h"
+#include "imprep/names.h"
 #include "runtime/config/trace_stream.h"
 
 namespace talvo {
@@ -14,7 +15,7 @@ Status BindingService::registerPersistentServer(const Requester& requester,
                                                 PersistentServerDetails* out) {
   // 1.
   const std::string pidText = std::to_string(pid);
-  tracePrefixed("Registering Persistent Server " + server +
+  tracePrefixed("Registering Persistent Server " + logged(server) +
                 "(pid = " + pidText + ")" + " ]");
   // 2. The latest registrant remembered.
   if (requester.connection) {
@@ -28,6 +29,12 @@ Status BindingService::registerPersistentServer(const Requester& requester,
     if (latestRequester_ == fd) latestRequester_.reset();
   }
 
+  // A pattern for a name would make the registered process answer for
+  // other servers' bindings.
+  if (!imprep::isNewServerName(server)) {
+    return fail<CORBA::BAD_PARAM>(10032, server);
+  }
+
   // 3. The record decides protocols, port and principal.
   std::unique_ptr<imprep::ImpRepRecord> record;
   std::string code;
@@ -36,13 +43,18 @@ Status BindingService::registerPersistentServer(const Requester& requester,
   OptionalText principal;
   if (Status error = repository_.readRecord(server, &record)) {
     if (!options_.ups) return error;
-    tracePrefixed("Unregistered Persistent Server activation " + server +
-                  "(pid = " + pidText + ")" + " ]");
+    tracePrefixed("Unregistered Persistent Server activation " +
+                  logged(server) + "(pid = " + pidText + ")" + " ]");
     code = options_.defaultCode;
     comms = options_.defaultComms;
   } else {
     if (record->mode() != imprep::kShared) {
       return fail<CORBA::BAD_OPERATION>(10245, server);
+    }
+    // Registering stands in for launching: it takes the caller's launch
+    // rights, or anyone could take over the server's future bindings.
+    if (!imprep::ImpRepository::mayLaunch(*record, principalOf(requester))) {
+      return fail<CORBA::NO_PERMISSION>(10122, server);
     }
     if (record->submode() == imprep::kPrivate) {
       principal = principalOf(requester);

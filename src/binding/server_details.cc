@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "binding/binding_service.h"
+#include "platform/process.h"
 #include "runtime/config/trace_stream.h"
 
 namespace talvo {
@@ -104,8 +105,9 @@ Status BindingService::serverDetails(const Requester& requester,
     latestRequester_ = fd;
   }
   // 2.
-  tracePrefixed("Processing Server Details request :  " + server + "/" +
-                marker + "/" + method + "(" + principal + ")" + " ]");
+  tracePrefixed("Processing Server Details request :  " + logged(server) + "/" +
+                logged(marker) + "/" + logged(method) + "(" + principal + ")" +
+                " ]");
 
   // 3. The record (shared with the repository's cache); an unregistered
   // persistent server when UPS is on.
@@ -176,6 +178,18 @@ Status BindingService::serverDetails(const Requester& requester,
   if (!ImpRepository::mayLaunch(*record, principal)) {
     return fail<CORBA::NO_PERMISSION>(10122, server);
   }
+  std::optional<platform::Account> account;
+  if (options_.launchAsOwner) {
+    // The server runs as its owner: an owner who is no local account, or
+    // is root, cannot have it launched.
+    account = platform::findAccount(record->owner());
+    if (!account || account->uid == 0) {
+      return fail<CORBA::NO_PERMISSION>(
+          10122, server + " (its owner '" + record->owner() + "' " +
+                     (account ? "is root" : "has no local account") +
+                     ", and servers run as their owner)");
+    }
+  }
 
   // 11. Ports: the well-known one or a fresh one, and a fresh IIOP port.
   int commsPort = 0;
@@ -201,6 +215,7 @@ Status BindingService::serverDetails(const Requester& requester,
   launch.iiopPort = decimal(iiopPort);
   launch.daemonPort = options_.daemonPort;
   launch.policy = static_cast<int>(policy);
+  launch.account = std::move(account);
   Status launchError = activator_.launchServer(launch);
   traceStream() << " QV_SERVER_MARKER " << requestedMarker << endl;
   traceStream() << " QV_MARKER_PATTERN " << pattern << endl;
@@ -236,8 +251,8 @@ Status BindingService::getIIOPDetails(const Requester& requester,
                                       const std::string& marker,
                                       const std::string& method,
                                       IIOPDetails* out) {
-  traceStream() << " getIIOPDetails " << server << " " << marker << " "
-                << method << endl;
+  traceStream() << " getIIOPDetails " << logged(server) << " " << logged(marker)
+                << " " << logged(method) << endl;
   ServerDetailsReply reply;
   if (Status error = serverDetails(requester, server, marker, method, &reply)) {
     return error;

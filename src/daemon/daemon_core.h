@@ -36,6 +36,7 @@ struct DaemonOptions {
   bool unregistered_persistent_servers = false;  // UPS
   std::int32_t reap_time = 20;
   bool protected_mode = false;
+  bool launch_as_owner = false;  // LaunchAs=owner, honoured as root only
   bool interop = false;
   std::optional<std::string> interop_file;  // none unless `interop`
   std::optional<std::string> other_name;    // always none in talvod

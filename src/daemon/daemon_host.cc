@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/program.h"
+#include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
 
@@ -108,6 +109,22 @@ std::optional<StartupFailure> DaemonHost::start() {
   options.unregistered_persistent_servers = settings_.ups;
   options.reap_time = settings_.reap_time;
   options.protected_mode = settings_.protected_mode;
+  startup_notices_.clear();
+  const bool root = platform::isSuperUser();
+  options.launch_as_owner = settings_.launch_as_owner && root;
+  if (settings_.launch_as_owner && !root) {
+    startup_notices_.push_back(
+        "LaunchAs=owner needs a daemon running as root: servers are launched "
+        "as the daemon's own user, " +
+        platform::userName() + ".");
+  }
+  if (root && !settings_.launch_as_owner && !settings_.protected_mode) {
+    startup_notices_.push_back(
+        "The daemon runs as root, unprotected, with LaunchAs=daemon: every "
+        "server it launches runs as root, and any client that reaches its "
+        "port may register a command. Run it as the talvo user, set "
+        "LaunchAs=owner or set Protected=yes.");
+  }
   options.locator_wait_ms = settings_.locator_wait_ms;
   if (settings_.interop) {
     options.interop = true;

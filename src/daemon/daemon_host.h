@@ -30,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "daemon/daemon_core.h"
 #include "daemon/daemon_log.h"
@@ -94,6 +95,11 @@ class DaemonHost {
 
   const DaemonSettings& settings() const { return settings_; }
   DaemonCore* core() { return core_.get(); }
+  // After start(): warnings for the event log about how the daemon runs
+  // (root without protection, LaunchAs that cannot be honoured).
+  const std::vector<std::string>& startupNotices() const {
+    return startup_notices_;
+  }
 
  private:
   void setUpLog();
@@ -114,6 +120,7 @@ class DaemonHost {
   std::unique_ptr<platform::ChildEndWatch> child_ends_;
   bool children_watched_ = false;
   bool stdout_muted_ = false;  // "QV_StdOut" taken out at trace level 0
+  std::vector<std::string> startup_notices_;
 };
 
 // Shows `text` as a message box with caption "Talvo Daemon" and ends the

@@ -1,10 +1,12 @@
 #include "daemon/daemon_log.h"
 
+#include "platform/log_file.h"
+#include "platform/log_text.h"
+
 namespace talvo::daemon {
 
-// "e": the log is not handed on to launched servers.
 DaemonLogFile::DaemonLogFile(const std::string& path)
-    : file_(std::fopen(path.c_str(), "we")) {}
+    : file_(platform::openLogFile(path)) {}
 
 void DaemonLogFile::write(std::string_view text) {
   if (!file_) return;
@@ -17,7 +19,10 @@ void DaemonLogFile::flush() {
 }
 
 void DaemonOutput::process(std::string_view message) {
-  std::string line(message);
+  // One message, one line: a name or principal holding a line feed cannot
+  // forge a line of its own.
+  while (!message.empty() && message.back() == '\n') message.remove_suffix(1);
+  std::string line = platform::escapeControlCharacters(message);
   line.push_back('\n');
   if (primary_ != nullptr) primary_->write(line);
   if (secondary_ != nullptr) secondary_->write(line);

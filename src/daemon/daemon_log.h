@@ -25,8 +25,9 @@ class OutputTarget {
   virtual void write(std::string_view text) = 0;
 };
 
-// One file, created or truncated on construction and closed on destruction.
-// A file that cannot be opened makes a writer that drops what it is given.
+// One file, opened for appending on construction (created 0600; a symbolic
+// link is never followed) and closed on destruction. A file that cannot be
+// opened makes a writer that drops what it is given.
 class DaemonLogFile : public OutputTarget {
  public:
   explicit DaemonLogFile(const std::string& path);
@@ -46,8 +47,9 @@ class DaemonLogFile : public OutputTarget {
   bool line_flush_ = true;
 };
 
-// Writes each message, with a line end, to the primary output and, if
-// set, to the secondary one. The outputs are not owned and must outlive
+// Writes each message as one line (its control characters escaped, see
+// platform/log_text.h) to the primary output and, if set, to the secondary
+// one. The outputs are not owned and must outlive
 // the handler's use (the daemon removes the handler before the file).
 class DaemonOutput : public MessageHandler {
  public:

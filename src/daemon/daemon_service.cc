@@ -20,6 +20,10 @@ bool DaemonService::OnInit() {
 }
 
 void DaemonService::Run() {
+  // Once the service runs: how it runs, where that is unsafe.
+  for (const std::string& notice : host_.startupNotices()) {
+    LogServiceText(platform::EventType::kWarning, notice);
+  }
   // A stop that came during OnInit has cleared the running flag already.
   while (running_.load() != 0 && !host_.stopRequested()) host_.runOnce();
 }

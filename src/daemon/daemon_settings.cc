@@ -55,6 +55,7 @@ DaemonSettings parseDaemonSettings(const SettingsValues& values,
   s.checkpoint_file = settingValue(values, "checkpointfile");
   const std::int32_t wait = atoiValue(settingValue(values, "locatorwait"));
   if (wait > 0) s.locator_wait_ms = wait;
+  s.launch_as_owner = settingValue(values, "launchas") == "owner";
   s.delay_ms = priorityDelay(atoiValue(settingValue(values, "priority")));
   return s;
 }

@@ -18,8 +18,8 @@ namespace talvo::daemon {
 
 inline constexpr char kDaemonKey[] =
     "SOFTWARE\\Brevan Technologies\\Talvo\\2.3c\\Daemon";
-inline constexpr char kDefaultLogFile[] = "/tmp/daemon.log";
-inline constexpr char kDefaultInteropFile[] = "/tmp/daemon.ior";
+inline constexpr char kDefaultLogFile[] = "/var/log/talvo/daemon.log";
+inline constexpr char kDefaultInteropFile[] = "/var/lib/talvo/daemon.ior";
 
 // The values of one settings key by lower-case name; nullopt when the key
 // cannot be opened.
@@ -42,6 +42,10 @@ struct DaemonSettings {
   // LocatorWait: how long, in milliseconds, a lookUp passed on to another
   // daemon waits for its answer (a value below 1 keeps the default).
   std::int32_t locator_wait_ms = 5000;
+  // LaunchAs: "owner" runs each launched server as the local account that
+  // owns its record (for a daemon running as root); anything else, the
+  // default "daemon", runs them as the daemon's own user.
+  bool launch_as_owner = false;
 };
 
 // The value `name` (lower case) of `values`, empty when missing.

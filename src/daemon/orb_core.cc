@@ -141,6 +141,7 @@ class OrbCore : public DaemonCore {
     o.unregistered_persistent_servers = options.unregistered_persistent_servers;
     o.reap_time = options.reap_time;
     o.protected_mode = options.protected_mode;
+    o.launch_as_owner = options.launch_as_owner;
     if (options.interop) o.interop_file = options.interop_file;
     o.extra_launch = options.other_name;
     o.config = &config;

@@ -1,9 +1,12 @@
 // Repository directories, their owner files, and the walks over them.
+#include <cerrno>
+#include <memory>
 #include <string>
 
 #include "imprep/names.h"
 #include "imprep/repository.h"
 #include "platform/file_system.h"
+#include "platform/files.h"
 
 namespace talvo::imprep {
 namespace {
@@ -17,15 +20,6 @@ std::string ownerFileFailure(std::string_view directory) {
   text +=
       "'. This directory may have been corrupted externally. Try removing it "
       "and re-entering it in the implementation repository)";
-  return text;
-}
-
-std::string editFailure(std::string_view name) {
-  std::string text = "(The server name is '";
-  text += name;
-  text +=
-      "'. This file may have been corrupted externally. Try removing it and "
-      "re-entering it in the implementation repository)";
   return text;
 }
 
@@ -115,6 +109,8 @@ Status ImpRepository::listServers(std::string_view directory,
   }
   out->reserve(entries.size());
   for (platform::DirEntry& e : entries) {
+    // Directories being made or removed are not there yet, or no longer.
+    if (platform::isStagingName(e.name, nullptr)) continue;
     if (e.isDirectory) {
       out->push_back(e.name + std::string(kDirSuffix));
       continue;
@@ -150,11 +146,23 @@ Status ImpRepository::newDirectory(std::string_view principal,
       return fail<CORBA::NO_PERMISSION>(10127, parent);
     }
   }
-  if (platform::makeDirectory(path) != 0)
+  // The directory is made aside with its owner file and renamed into
+  // place, so that it never exists without one, whenever the daemon stops.
+  const std::size_t slash = path.rfind('/');
+  const std::string aside =
+      path.substr(0, slash + 1) + platform::stagingName("new");
+  if (platform::makeDirectory(aside) != 0) {
     return fail<CORBA::INTERNAL>(10153, path);
-  if (platform::rewriteFile(ownerPath(name), framed(principal)) != 0) {
-    // A directory without an owner file could never be changed or removed.
-    platform::removeDirectory(path);
+  }
+  if (platform::rewriteFile(aside + "/OWNER", framed(principal)) != 0) {
+    platform::removeTree(aside);
+    return fail<CORBA::INTERNAL>(10153, path);
+  }
+  if (int error = platform::renameNoReplace(aside, path)) {
+    platform::removeTree(aside);
+    if (error == EEXIST || error == ENOTEMPTY) {
+      return fail<CORBA::BAD_OPERATION>(10253, name);
+    }
     return fail<CORBA::INTERNAL>(10153, path);
   }
   return nullptr;
@@ -169,22 +177,54 @@ Status ImpRepository::deleteDirectory(std::string_view principal,
   if (!entries.empty() && !deleteChildren) {
     return fail<CORBA::BAD_OPERATION>(10256, std::string(directory));
   }
-  for (const std::string& entry : entries) {
-    Status s;
-    if (entry.ends_with(kDirSuffix)) {
-      s = deleteDirectory(
-          principal,
-          child(directory, entry.substr(0, entry.size() - kDirSuffix.size())),
-          true);
-    } else {
-      s = deleteServer(principal, child(directory, entry));
-    }
-    if (s) return s;
-  }
+  // Everything is checked before anything is removed: a refusal anywhere
+  // in the tree leaves all of it as it was.
+  if (Status s = checkRemovable(principal, directory)) return s;
+  // Moved aside in one step, then removed: a directory is there whole or
+  // not at all, and what an interrupted removal leaves goes at the next
+  // start.
   const std::string path = dirPath(directory);
-  if (platform::removeFile(ownerPath(directory)) != 0 ||
-      platform::removeDirectory(path) != 0) {
+  const std::size_t slash = path.rfind('/');
+  const std::string aside =
+      path.substr(0, slash + 1) + platform::stagingName("del");
+  if (platform::renameNoReplace(path, aside) != 0) {
     return fail<CORBA::INTERNAL>(10154, path);
+  }
+  platform::removeTree(aside);
+  return nullptr;
+}
+
+Status ImpRepository::checkRemovable(std::string_view principal,
+                                     std::string_view directory) const {
+  if (Status s = checkDirectory(principal, directory)) return s;
+  const std::string path = dirPath(directory);
+  std::vector<platform::DirEntry> entries;
+  if (platform::listDirectory(path, &entries) != 0) {
+    return fail<CORBA::INTERNAL>(10154, path);
+  }
+  for (const platform::DirEntry& e : entries) {
+    const std::string name = child(directory, e.name);
+    if (e.isDirectory) {
+      if (platform::isStagingName(e.name, nullptr)) continue;
+      if (Status s = checkRemovable(principal, name)) return s;
+      continue;
+    }
+    if (e.name == "OWNER" || platform::isTemporaryName(e.name, nullptr)) {
+      continue;
+    }
+    std::size_t imp = e.name.find(".IMP");
+    if (e.isFile && imp != std::string::npos && imp > 0 &&
+        imp + 4 == e.name.size()) {
+      const std::string server = name.substr(0, name.size() - 4);
+      std::unique_ptr<ImpRepRecord> record;
+      if (Status s = readRecord(server, &record)) return s;
+      if (!isOwner(*record, principal)) {
+        return fail<CORBA::NO_PERMISSION>(10126, server);
+      }
+      continue;
+    }
+    // Something the repository did not make: it is not removed unasked.
+    return fail<CORBA::INTERNAL>(10154, path + "/" + e.name);
   }
   return nullptr;
 }

@@ -22,10 +22,19 @@ bool isSafeName(std::string_view name) {
     std::size_t end = name.find_first_of("\\/", start);
     std::string_view part =
         name.substr(start, end == std::string_view::npos ? end : end - start);
-    if (part.empty() || part == "." || part == "..") return false;
+    if (part.empty() || part == "." || part == ".." ||
+        part.size() > kMaxNameComponent) {
+      return false;
+    }
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }
+}
+
+bool isNewServerName(std::string_view name) {
+  return isSafeName(name) &&
+         name.find_first_of("*?[") == std::string_view::npos &&
+         !name.ends_with(" -dir-");
 }
 
 std::string toRelativePath(std::string_view name) {
@@ -56,6 +65,15 @@ std::string framed(std::string_view user) {
   text += ';';
   text += user;
   text += ';';
+  return text;
+}
+
+std::string editFailure(std::string_view name) {
+  std::string text = "(The server name is '";
+  text += name;
+  text +=
+      "'. This file may have been corrupted externally. Try removing it and "
+      "re-entering it in the implementation repository)";
   return text;
 }
 

@@ -17,9 +17,19 @@ namespace talvo::imprep {
 
 // True for a repository name (server or directory) that is safe to turn into
 // a path: not empty, not beginning with "/" or "\", no empty, "." or ".."
-// component (components are separated by "\" or "/"), no ":" and no control
-// character (codes 0 to 31 and 127).
+// component (components are separated by "\" or "/"), no component longer
+// than kMaxNameComponent, no ":" and no control character (codes 0 to 31
+// and 127).
 bool isSafeName(std::string_view name);
+
+// The longest component of a name: a record file adds ".IMP" and the file
+// system allows 255 bytes.
+inline constexpr std::size_t kMaxNameComponent = 251;
+
+// A name a new server may take: a safe name without the pattern characters
+// "*", "?" and "[" (a server named by a pattern would answer for others)
+// and not ending in " -dir-" (the mark of a directory in listings).
+bool isNewServerName(std::string_view name);
 
 // The name's components joined with "/" (for a path below the root).
 std::string toRelativePath(std::string_view name);
@@ -40,6 +50,9 @@ bool isSafeUser(std::string_view user);
 
 // The user framed by ";" on both sides, as access lists hold it.
 std::string framed(std::string_view user);
+
+// The detail of an edit that could not rewrite the record of server `name`.
+std::string editFailure(std::string_view name);
 
 }  // namespace talvo::imprep
 

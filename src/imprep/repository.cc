@@ -51,6 +51,9 @@ Status ImpRepository::create(const char* root,
     default:
       return fail<CORBA::INTERNAL>(10149);
   }
+  // Temporary files and half-made directories of a run that was cut
+  // short; a rewrite or directory change leaves none when it completes.
+  platform::removeLeftovers(path);
   out->reset(new ImpRepository(std::move(path), std::move(trace)));
   return nullptr;
 }
@@ -197,7 +200,7 @@ Status ImpRepository::createRecord(std::string_view owner,
     name.pop_back();
     legacy = true;
   }
-  if (!isSafeName(name) || recordPath(name).size() > kMaxPathLength ||
+  if (!isNewServerName(name) || recordPath(name).size() > kMaxPathLength ||
       name.size() + 18 > kMaxNameLine) {
     return fail<CORBA::BAD_PARAM>(10032, name);
   }

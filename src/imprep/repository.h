@@ -114,7 +114,10 @@ class ImpRepository {
   // (the root for an empty name), sorted by name.
   Status listServers(std::string_view directory,
                      std::vector<std::string>* out) const;
+  // A new directory appears with its owner file or not at all.
   Status newDirectory(std::string_view principal, std::string_view directory);
+  // Checks the whole tree before anything goes (see checkRemovable); a
+  // refusal leaves every entry in place.
   Status deleteDirectory(std::string_view principal, std::string_view directory,
                          bool deleteChildren);
   Status changeOwnerDir(std::string_view principal, std::string_view directory,
@@ -195,6 +198,11 @@ class ImpRepository {
   // Directory checks shared by the directory operations: the name, that it
   // exists (10254) and the caller's rights (10127).
   Status checkDirectory(std::string_view principal,
+                        std::string_view directory) const;
+  // Before a directory is deleted: the caller has rights on it and on every
+  // directory below, owns every record in them, and they hold nothing the
+  // repository did not make (else INTERNAL 10154 with the path).
+  Status checkRemovable(std::string_view principal,
                         std::string_view directory) const;
   // addDirRights / removeDirRights: the rights line of a directory's owner
   // file gains or loses `user`.

@@ -69,6 +69,7 @@ Status Daemon::create(const char* imp_rep_path, DaemonOptions options,
   if (options.activator != nullptr && options.ports != nullptr) {
     BindingOptions b;
     b.ups = options.unregistered_persistent_servers;
+    b.launchAsOwner = options.launch_as_owner;
     b.daemonPort =
         static_cast<std::uint16_t>(leadingInteger(config.daemonPort()));
     b.daemonUser = config.userName();

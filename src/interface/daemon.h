@@ -76,6 +76,9 @@ struct DaemonOptions {
   int reap_time = 20;
   // Protected mode (setting "Protected").
   bool protected_mode = false;
+  // Setting "LaunchAs" is "owner" and the daemon runs as root: servers are
+  // launched as the local account owning their record.
+  bool launch_as_owner = false;
   // The interoperable-reference file, when one is to be written.
   std::optional<std::string> interop_file;
   // An extra launch setting (none in both programs).

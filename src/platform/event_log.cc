@@ -3,6 +3,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "platform/log_text.h"
+
 namespace talvo::platform {
 namespace {
 
@@ -56,8 +58,10 @@ EventLog::EventLog(std::string ident) : ident_(std::move(ident)) {}
 
 EventLog::~EventLog() = default;
 
-void EventLog::report(EventType type, std::string_view text) {
-  text = trimLineEnd(text);
+void EventLog::report(EventType type, std::string_view raw) {
+  // One entry, one line, whatever a name in it holds.
+  const std::string escaped = escapeControlCharacters(trimLineEnd(raw));
+  std::string_view text = escaped;
   if (to_stderr_) {
     writeLine(ident_, text);
     return;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvo::platform {
@@ -54,6 +55,28 @@ struct DirEntry {
 // that every listing of an unchanged directory comes out the same. Returns 0
 // or an errno value.
 int listDirectory(const std::string& path, std::vector<DirEntry>* out);
+
+// Renames `from` to `to`, failing with EEXIST when `to` exists (nothing is
+// replaced), then flushes the directory of `to` to disk. Returns 0 or an
+// errno value.
+int renameNoReplace(const std::string& from, const std::string& to);
+
+// Removes `path` and, for a directory, everything below it; symbolic links
+// are removed, never followed. Returns 0 or the first errno value met.
+int removeTree(const std::string& path);
+
+// A name for something made aside and renamed into place, or moved aside
+// before it is removed: ":" (which no repository name may hold), `purpose`,
+// this process's id and a counter, e.g. ":new.4711.0".
+std::string stagingName(std::string_view purpose);
+// True for a name stagingName gives; `pid` gets the process that made it.
+bool isStagingName(std::string_view name, long* pid);
+
+// Removes what interrupted runs left below `root` (its whole tree):
+// temporary files of rewrites (isTemporaryName) and staged directories
+// (isStagingName) whose process no longer runs. Returns how many were
+// removed.
+int removeLeftovers(const std::string& root);
 
 // The system's message for an errno value.
 std::string errorText(int error);

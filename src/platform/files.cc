@@ -1,7 +1,9 @@
 // POSIX implementation of the file helpers.
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,13 +11,12 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/errors.h"
 #include "platform/owned_fd.h"
 
 namespace talvo::platform {
 
 namespace {
-
-std::error_code lastError() { return {errno, std::generic_category()}; }
 
 std::string directoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -88,8 +89,54 @@ std::optional<std::string> readFile(const std::string& path,
   return out;
 }
 
+bool isTemporaryName(std::string_view name, long* pid) {
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 19 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  std::size_t last = name.rfind('.');
+  if (last == std::string_view::npos || !digits(name.substr(last + 1))) {
+    return false;
+  }
+  std::size_t middle = name.rfind('.', last - 1);
+  if (middle == std::string_view::npos || middle < 4 ||
+      !digits(name.substr(middle + 1, last - middle - 1)) ||
+      name.substr(middle - 4, 4) != ".tmp") {
+    return false;
+  }
+  if (pid != nullptr) {
+    *pid = std::stol(std::string(name.substr(middle + 1, last - middle - 1)));
+  }
+  return true;
+}
+
+bool processMayRun(long pid) {
+  if (pid <= 0) return false;
+  if (pid == static_cast<long>(::getpid())) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void removeStaleTemporaries(const std::string& path) {
+  const std::string dir = directoryOf(path);
+  const std::string base = path.substr(
+      path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    long pid = 0;
+    if (name.size() > base.size() && name.starts_with(base) &&
+        name.substr(base.size()).starts_with(".tmp.") &&
+        isTemporaryName(name, &pid) && !processMayRun(pid)) {
+      ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
+}
+
 std::error_code writeFileAtomically(const std::string& path,
-                                    std::string_view contents) {
+                                    std::string_view contents,
+                                    std::optional<unsigned> mode) {
   static std::atomic<unsigned> counter{0};
   const std::string dir = directoryOf(path);
 
@@ -110,8 +157,10 @@ std::error_code writeFileAtomically(const std::string& path,
     return ec;
   };
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 &&
-      ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
+  if (mode) {
+    if (::fchmod(fd.get(), *mode & 07777) != 0) return abandon(lastError());
+  } else if (::stat(path.c_str(), &st) == 0 &&
+             ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
     return abandon(lastError());
   }
   if (!writeAll(fd.get(), contents)) return abandon(lastError());

@@ -35,10 +35,25 @@ std::optional<std::string> readFile(const std::string& path,
 // Replaces the file at `path` with `contents`: writes a temporary file in
 // the same directory, fsyncs it, renames it over `path` and fsyncs the
 // directory. A file that existed keeps its permission bits; a new one gets
-// 0666 less the umask. Returns an empty error code on success; on failure
-// the original is untouched and the temporary file removed.
+// 0666 less the umask. With `mode`, the file gets exactly those bits
+// whatever the umask, new or not. The temporary file's name is the path
+// followed by ".tmp.", this process's id, "." and a counter (see
+// isTemporaryName). Returns an empty error code on success; on failure the
+// original is untouched and the temporary file removed.
 std::error_code writeFileAtomically(const std::string& path,
-                                    std::string_view contents);
+                                    std::string_view contents,
+                                    std::optional<unsigned> mode = {});
+
+// True for a file name that writeFileAtomically gives its temporary files
+// (NAME.tmp.PID.N); `pid` gets the process that made it.
+bool isTemporaryName(std::string_view name, long* pid);
+
+// Removes the temporary files of rewrites of `path` that a process which
+// no longer runs left behind (killed between writing and renaming).
+void removeStaleTemporaries(const std::string& path);
+
+// Whether process `pid` may still be at work (it exists, ours or not).
+bool processMayRun(long pid);
 
 }  // namespace talvo::platform
 

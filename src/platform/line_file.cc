@@ -6,12 +6,11 @@
 
 #include <cerrno>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 
 namespace talvo::platform {
 namespace {
-
-std::error_code lastError() { return {errno, std::generic_category()}; }
 
 constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
 
@@ -37,6 +36,9 @@ std::error_code LineFile::open(const std::string& path, bool create,
   if (created) *created = false;
   if (path.empty())
     return std::make_error_code(std::errc::no_such_file_or_directory);
+  // A rewrite that a killed daemon left half done leaves its temporary
+  // file; the file itself is whole either way.
+  removeStaleTemporaries(path);
   int fd = openFile(path, create, created);
   if (fd < 0) return lastError();
   struct stat st;
@@ -103,7 +105,9 @@ std::error_code LineFile::append(std::string_view data) {
 }
 
 std::error_code LineFile::replace(std::string_view contents) {
-  if (std::error_code ec = writeFileAtomically(path_, contents)) return ec;
+  if (std::error_code ec = writeFileAtomically(path_, contents, 0600)) {
+    return ec;
+  }
   int fd = ::open(path_.c_str(), kFlags);
   if (fd < 0) return lastError();
   ::close(fd_);

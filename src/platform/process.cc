@@ -1,8 +1,11 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -228,6 +231,106 @@ SpawnResult spawnProcess(std::string_view command,
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) return {0, std::error_code(error, std::generic_category())};
+  children().add(pid);
+  return {pid, {}};
+}
+
+std::optional<Account> findAccount(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  std::vector<char> buf(16384);
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  for (;;) {
+    int rc = ::getpwnam_r(name.c_str(), &pw, buf.data(), buf.size(), &found);
+    if (rc == ERANGE && buf.size() < (1u << 20)) {
+      buf.resize(buf.size() * 2);
+      continue;
+    }
+    break;
+  }
+  if (found == nullptr) return std::nullopt;
+  Account account{found->pw_name, found->pw_uid, found->pw_gid, {}};
+  int count = 32;
+  for (;;) {
+    account.groups.resize(static_cast<std::size_t>(count));
+    int asked = count;
+    if (::getgrouplist(found->pw_name, found->pw_gid, account.groups.data(),
+                       &count) >= 0) {
+      account.groups.resize(static_cast<std::size_t>(count));
+      break;
+    }
+    if (count <= asked) count = asked * 2;  // grow even if not told how far
+    if (count > 65536) return std::nullopt;
+  }
+  return account;
+}
+
+SpawnResult spawnProcessAs(std::string_view command,
+                           const std::vector<EnvChange>& env,
+                           const Account& account) {
+  children().reapAll();
+  std::vector<std::string> words = splitCommand(command);
+  if (words.empty()) {
+    return {0, std::make_error_code(std::errc::no_such_file_or_directory)};
+  }
+  std::vector<std::string> envTexts = childEnvironment(env);
+  std::vector<char*> argv = pointers(words);
+  std::vector<char*> envp = pointers(envTexts);
+  // The child reports why it could not start through this pipe; a
+  // successful exec closes it empty.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    return {0, std::error_code(errno, std::generic_category())};
+  }
+  sigset_t all, old;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &old);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on: raw system calls, so
+    // that the ids change for this one thread without the C library's
+    // broadcast to threads that do not exist here.
+    ::close(report[0]);
+    ::close_range(3, ~0u, CLOSE_RANGE_CLOEXEC);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+    int error = 0;
+    if (::syscall(SYS_setgroups, account.groups.size(),
+                  account.groups.data()) != 0 ||
+        ::syscall(SYS_setresgid, account.gid, account.gid, account.gid) != 0 ||
+        ::syscall(SYS_setresuid, account.uid, account.uid, account.uid) != 0) {
+      error = errno;
+    } else {
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      ::execvpe(argv[0], argv.data(), envp.data());
+      error = errno;
+    }
+    ssize_t ignored = ::write(report[1], &error, sizeof error);
+    (void)ignored;
+    ::_exit(127);
+  }
+  int forkError = errno;
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  ::close(report[1]);
+  if (pid < 0) {
+    ::close(report[0]);
+    return {0, std::error_code(forkError, std::generic_category())};
+  }
+  int childError = 0;
+  ssize_t n;
+  do {
+    n = ::read(report[0], &childError, sizeof childError);
+  } while (n < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return {0, std::error_code(childError, std::generic_category())};
+  }
   children().add(pid);
   return {pid, {}};
 }

@@ -47,6 +47,19 @@ struct SpawnResult {
   bool ok() const { return pid > 0; }
 };
 
+// A local account a child may be started as: its ids and every group it
+// belongs to.
+struct Account {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;
+};
+
+// The local account named `name` (the system's user database), or nullopt
+// when there is none.
+std::optional<Account> findAccount(const std::string& name);
+
 // The words of `command`: separated by one or more blanks, leading and
 // trailing blanks ignored.
 std::vector<std::string> splitCommand(std::string_view command);
@@ -57,6 +70,13 @@ std::vector<std::string> splitCommand(std::string_view command);
 // ENOENT for an empty command. Never throws.
 SpawnResult spawnProcess(std::string_view command,
                          const std::vector<EnvChange>& env);
+// The same, the child running as `account` (its groups, group id and user
+// id set in the child before the program starts; needs the privilege to
+// change ids). A child that cannot take the account's ids never runs the
+// program: the start fails with the reason.
+SpawnResult spawnProcessAs(std::string_view command,
+                           const std::vector<EnvChange>& env,
+                           const Account& account);
 
 // True while the child `pid` (started by spawnProcess) has not ended; the
 // platform's "still running" answer. A child found ended is reaped. False

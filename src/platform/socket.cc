@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/errors.h"
+#include "platform/system_info.h"
 
 namespace talvo::platform {
 namespace {
@@ -49,6 +51,26 @@ int remaining(Clock::time_point start, int timeout_ms) {
                    Clock::now() - start)
                    .count();
   return spent >= timeout_ms ? 0 : timeout_ms - static_cast<int>(spent);
+}
+
+// The name of a uid, looked up again when the last look-up is more than a
+// few seconds old: the user database is read once per burst of
+// connections rather than once per connection.
+std::string cachedUserName(std::uint32_t uid) {
+  struct Entry {
+    std::string name;
+    Clock::time_point when;
+  };
+  thread_local std::unordered_map<std::uint32_t, Entry> names;
+  const Clock::time_point now = Clock::now();
+  auto it = names.find(uid);
+  if (it != names.end() && now - it->second.when < std::chrono::seconds(5)) {
+    return it->second.name;
+  }
+  if (names.size() > 1024) names.clear();
+  std::string name = userNameOf(uid);
+  names[uid] = Entry{name, now};
+  return name;
 }
 
 }  // namespace
@@ -240,7 +262,15 @@ PeerIdentity identifyPeer(int fd, const SocketAddress& peer) {
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 &&
       len == sizeof cred && cred.pid > 0) {
     id.credentials = PeerCredentials{cred.uid, cred.gid, cred.pid};
+    id.local_uid = cred.uid;
+    id.on_this_host = true;
+  } else if (std::optional<SocketOwner> owner = socketOwner(peer, id.local)) {
+    id.local_uid = owner->uid;
+    id.on_this_host = true;
+  } else {
+    id.on_this_host = peer.isLoopback() || peer.address == id.local.address;
   }
+  if (id.local_uid) id.local_user = cachedUserName(*id.local_uid);
   return id;
 }
 

@@ -53,6 +53,21 @@ struct PeerIdentity {
   int descriptor = -1;
   // The kernel's credentials of a local peer, when it gives them.
   std::optional<PeerCredentials> credentials;
+  // True for a peer on this host: the kernel holds its socket, or its
+  // address is a loopback one or this end's own.
+  bool on_this_host = false;
+  // For a peer on this host: the user id that owns its socket, as the
+  // kernel tells it (SO_PEERCRED, or the socket tables for TCP), and that
+  // user's name (userNameOf). Absent for a peer on another host, and for
+  // one whose socket no process holds any more.
+  std::optional<std::uint32_t> local_uid;
+  std::string local_user;
+};
+
+// What the kernel knows of a socket of this host: the user owning it, when
+// a process still holds it.
+struct SocketOwner {
+  std::optional<std::uint32_t> uid;
 };
 
 // Owns one socket descriptor (-1 when empty).
@@ -121,8 +136,17 @@ int peerAddress(int fd, SocketAddress& out);
 int localAddress(int fd, SocketAddress& out);
 // The identity of the connected socket `fd` whose peer is `peer`: both
 // addresses and, for a local peer, the kernel's credentials (SO_PEERCRED;
-// absent where the kernel has none to give, as for TCP).
+// absent where the kernel has none to give, as for TCP) and the owner of
+// the peer's socket (see socketOwner). One look-up per connection.
 PeerIdentity identifyPeer(int fd, const SocketAddress& peer);
+
+// The user id owning the TCP socket of this host whose own end is `end`
+// and whose other end is `other`, found through the kernel's socket
+// diagnostics (IPv4 sockets, and IPv6 sockets speaking to an IPv4-mapped
+// address). Absent when this host (this network namespace) holds no such
+// socket: the peer is elsewhere, or has gone.
+std::optional<SocketOwner> socketOwner(const SocketAddress& end,
+                                       const SocketAddress& other);
 
 // True (and the address) when `host` is a dotted IPv4 address; never looks
 // anything up.

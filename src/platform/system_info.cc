@@ -10,8 +10,10 @@
 
 namespace talvo::platform {
 
-std::string userName() {
-  const uid_t uid = ::geteuid();
+namespace {
+
+// The passwd entry's name of `uid`; empty when it has none.
+std::string passwdName(uid_t uid) {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buf(size > 0 ? static_cast<std::size_t>(size) : 16384);
   struct passwd pw;
@@ -24,11 +26,25 @@ std::string userName() {
     }
     break;
   }
-  if (found == nullptr || found->pw_name == nullptr) return "unknown_user";
+  if (found == nullptr || found->pw_name == nullptr) return {};
   std::string name(found->pw_name);
-  if (name.empty() || name.size() > kMaxUserName) return "unknown_user";
+  if (name.size() > kMaxUserName) return {};
   return name;
 }
+
+}  // namespace
+
+std::string userName() {
+  std::string name = passwdName(::geteuid());
+  return name.empty() ? "unknown_user" : name;
+}
+
+std::string userNameOf(std::uint32_t uid) {
+  std::string name = passwdName(static_cast<uid_t>(uid));
+  return name.empty() ? "#" + std::to_string(uid) : name;
+}
+
+bool isSuperUser() { return ::geteuid() == 0; }
 
 std::optional<std::string> hostName() {
   // HOST_NAME_MAX is 64 on Linux; one more for the terminating NUL, which

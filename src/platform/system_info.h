@@ -6,6 +6,7 @@
 #ifndef TALVO_PLATFORM_SYSTEM_INFO_H_
 #define TALVO_PLATFORM_SYSTEM_INFO_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,14 @@ inline constexpr std::size_t kMaxUserName = 64;
 // The name of the effective user id, or "unknown_user" when it has no
 // entry or is longer than kMaxUserName characters.
 std::string userName();
+
+// The name of user id `uid` (at most kMaxUserName characters), or "#" and
+// the id in decimal when it has no name that fits; no user name begins
+// with "#", so a nameless user is never taken for a named one.
+std::string userNameOf(std::uint32_t uid);
+
+// True when the process runs with the effective user id 0.
+bool isSuperUser();
 
 // The host name (gethostname), or nullopt when it cannot be read.
 std::optional<std::string> hostName();

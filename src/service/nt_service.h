@@ -81,6 +81,10 @@ class CNTService {
   // left out).
   void LogServiceEvent(EventType type, int id, const char* s1 = nullptr,
                        const char* s2 = nullptr, const char* s3 = nullptr);
+  // Writes an entry of the program's own beyond the message table.
+  void LogServiceText(EventType type, std::string_view text) {
+    event_log_.report(type, text);
+  }
 
   // Runs the service under the service manager: false at once when the
   // process was not started by one (NOTIFY_SOCKET unset); otherwise runs

@@ -73,9 +73,12 @@ TEST(InstallTest, TreeHoldsEverythingInItsPlace) {
                       "/sbin/talvod\"\n"),
             std::string::npos)
       << unit;
-  EXPECT_NE(readFile(units + "/talvo-daemon.service.d/talvo-user.conf")
-                .find("User=talvo\n"),
-            std::string::npos);
+  const std::string dropIn =
+      readFile(units + "/talvo-daemon.service.d/talvo-user.conf");
+  for (const char* line :
+       {"User=talvo\n", "NoNewPrivileges=yes\n", "ProtectSystem=strict\n"}) {
+    EXPECT_NE(dropIn.find(line), std::string::npos) << line;
+  }
 
   // Completion and manual page cover every command of the program.
   std::set<std::string> commands = completedCommands(

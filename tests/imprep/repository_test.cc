@@ -117,26 +117,6 @@ TEST_F(RepositoryTest, SubmodeAndProtocolTextFollowServersAndLegacy) {
   EXPECT_NE(file("new").find("Comms          : cdr/tcp \n"), std::string::npos);
 }
 
-TEST_F(RepositoryTest, TraceLinesGoToTheSink) {
-  std::vector<std::string> lines;
-  std::unique_ptr<ImpRepository> rep;
-  ASSERT_EQ(ImpRepository::create(
-                root_.c_str(), &rep,
-                [&](std::string_view line) { lines.emplace_back(line); }),
-            nullptr);
-  ASSERT_EQ(rep->createShared("u", "s", kMarkers, kPlain, 2, 0, false),
-            nullptr);
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       " write imp record submode is:Round robin (dynamic "
-                       "start) # 2"}));
-  lines.clear();
-  std::unique_ptr<ImpRepRecord> r;
-  ASSERT_EQ(rep->readRecord("s", &r), nullptr);
-  ASSERT_EQ(lines.size(), 11u);
-  EXPECT_EQ(lines[2], " read n servers as: 2");
-  EXPECT_EQ(lines[8], " read cmd bank_server -a");
-}
-
 TEST_F(RepositoryTest, DisplayForm) {
   ASSERT_EQ(rep_->createShared("alice", "bank", kMarkers, kPlain, 1, 0, false),
             nullptr);

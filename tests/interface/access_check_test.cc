@@ -67,28 +67,6 @@ TEST_F(ProtectedModeTest, RemotePeerConfirmedByNameIsAccepted) {
             expected);
 }
 
-TEST_F(ProtectedModeTest, IdentityStoredInTheConfiguration) {
-  EXPECT_STREQ(config_->serverName(), "QV_daemon");
-  EXPECT_STREQ(config_->serverPort(), "7591");
-  EXPECT_STREQ(config_->serverComms(), "TCP");
-  EXPECT_STREQ(config_->serverCode(), "Talvo-XDR");
-  EXPECT_EQ(out_.str(), config_->tracePrefix() +
-                            "Running in protected mode as user `talvoadm' ]\n");
-
-  // At diagnostics level 0 the line is not written.
-  config_->setDiagnosticsLevel(0);
-  std::ostringstream out;
-  DaemonOptions o;
-  o.protected_mode = true;
-  o.daemon_user = "talvoadm";
-  o.config = config_;
-  o.out = &out;
-  std::unique_ptr<Daemon> quiet;
-  ASSERT_EQ(Daemon::create(root_.c_str(), o, &quiet), nullptr);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(quiet->daemonUser(), "talvoadm");
-}
-
 // --- error paths -------------------------------------------------------------
 
 TEST_F(ProtectedModeTest, OtherPrincipalIsRefusedWith10130) {
@@ -150,6 +128,35 @@ TEST(AccessCheck, NetworkOrderValueIsTheAddressAsHeldInMemory) {
   if constexpr (std::endian::native == std::endian::little) {
     EXPECT_EQ(networkOrderValue(0x7F000001), 16777343u);
   }
+}
+
+}  // namespace
+}  // namespace talvo::interface
+
+namespace talvo::interface {
+namespace {
+
+// Who a request is from: the kernel's word for a peer on this host (root
+// keeps its claim), the claim for one elsewhere, never a control character.
+TEST(SettledPrincipal, KernelIdentityOverClaims) {
+  platform::PeerIdentity local;
+  local.peer = {0x7f000001, 4000};
+  local.descriptor = 7;
+  local.on_this_host = true;
+  local.local_uid = 1234;
+  local.local_user = "alice";
+  EXPECT_EQ(settledPrincipal(local, "root"), "alice");
+  local.local_uid = 0;
+  EXPECT_EQ(settledPrincipal(local, "bob"), "bob");
+  EXPECT_EQ(settledPrincipal(local, ""), "nobody");
+  local.local_uid.reset();  // a peer whose socket nobody holds any more
+  EXPECT_EQ(settledPrincipal(local, "root"), "nobody");
+  platform::PeerIdentity remote;
+  remote.peer = {0x0A000005, 4000};
+  remote.descriptor = 7;
+  EXPECT_EQ(settledPrincipal(remote, "eve\n[talvod: forged"),
+            "eve\\x0A[talvod: forged");
+  EXPECT_EQ(settledPrincipal(platform::PeerIdentity{}, "inside"), "inside");
 }
 
 }  // namespace

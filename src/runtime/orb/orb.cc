@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/log_text.h"
 #include "platform/system_info.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/orb/iiop_protocol.h"
@@ -217,9 +218,14 @@ void Orb::acceptBinding(Channel& channel, Session& peer, ByteView frame) {
 void Orb::applyBinding(Session& peer, const protocol::BindingMessage& m) {
   peer.bound = true;
   peer.info.user_name = m.user_name.value_or("");
-  peer.info.host_name = m.host_name.value_or("");
-  peer.info.server_name = m.server_name.value_or("");
-  peer.info.marker = m.marker_pattern.value_or("");
+  // What a peer says of itself appears in trace lines: a control character
+  // in it could forge a line.
+  peer.info.host_name =
+      platform::escapeControlCharacters(m.host_name.value_or(""));
+  peer.info.server_name =
+      platform::escapeControlCharacters(m.server_name.value_or(""));
+  peer.info.marker =
+      platform::escapeControlCharacters(m.marker_pattern.value_or(""));
   peer.info.pid = m.pid;
   peer.info.optimised = options_.optimise && m.sharesRepresentation();
   peer.info.protocol = protocol::ProtocolKind::kTalvo;

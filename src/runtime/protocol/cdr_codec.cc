@@ -109,7 +109,15 @@ bool CdrDecoder::getString(std::optional<std::string>& v) {
                     std::to_string(remaining()) + " bytes left");
   }
   const auto* chars = reinterpret_cast<const char*>(take(n));
-  v.emplace(chars, ::strnlen(chars, n));
+  const std::size_t length = ::strnlen(chars, n);
+  // Only NULs may follow the text: a NUL inside it would cut a name or an
+  // operation name short without anyone noticing.
+  for (std::size_t i = length; i < n; ++i) {
+    if (chars[i] != '\0') {
+      return fail(kMinorBadLength, "a string holds a NUL inside its text");
+    }
+  }
+  v.emplace(chars, length);
   return true;
 }
 

@@ -186,7 +186,15 @@ bool BasicXdrDecoder<kNative>::getString(std::optional<std::string>& v) {
     return true;
   }
   const auto* chars = reinterpret_cast<const char*>(p);
-  v.emplace(chars, ::strnlen(chars, n));
+  const std::size_t length = ::strnlen(chars, n);
+  // Only NULs may follow the text: a NUL inside it would cut a name or an
+  // operation name short without anyone noticing.
+  for (std::size_t i = length; i < n; ++i) {
+    if (chars[i] != '\0') {
+      return fail(kMinorBadLength, "a string holds a NUL inside its text");
+    }
+  }
+  v.emplace(chars, length);
   return true;
 }
 

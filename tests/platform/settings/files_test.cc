@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -30,19 +31,6 @@ TEST(FilesRoundTrip, WriteAtomicallyThenReadKeepingPermissionBits) {
             1);
 }
 
-TEST(FilesBoundary, Tests) {
-  TempDir dir;
-  std::string file = dir.write("f", "x");
-  EXPECT_TRUE(pathExists(file));
-  EXPECT_TRUE(isReadableFile(file));
-  EXPECT_FALSE(isDirectory(file));
-  EXPECT_TRUE(isDirectory(dir.path()));
-  EXPECT_FALSE(isReadableFile(dir.path()));
-  EXPECT_FALSE(pathExists(dir.file("none")));
-  EXPECT_FALSE(isReadableFile(dir.file("none")));
-  EXPECT_FALSE(isReadableFile(""));
-}
-
 TEST(FilesError, ReadFailuresReportTheReason) {
   TempDir dir;
   std::error_code ec;
@@ -62,6 +50,21 @@ TEST(FilesError, WriteIntoMissingDirectoryLeavesNothing) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// What a killed writer left goes; what a running one is writing, and other
+// files' temporaries, stay.
+TEST(FilesBoundary, StaleTemporariesOfAFile) {
+  TempDir dir;
+  const std::string mine = ".tmp." + std::to_string(::getpid()) + ".1";
+  for (const std::string& name : {std::string("f.tmp.999999999.0"), "f" + mine,
+                                  std::string("g.tmp.999999999.0")}) {
+    dir.write(name, "x");
+  }
+  removeStaleTemporaries(dir.file("f"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("f.tmp.999999999.0")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("f" + mine)));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("g.tmp.999999999.0")));
 }
 
 }  // namespace

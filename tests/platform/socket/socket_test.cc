@@ -2,8 +2,10 @@
 
 #include "platform/socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/system_info.h"
 
 namespace talvo::platform {
 namespace {
@@ -58,8 +61,9 @@ TEST(SocketRoundTrip, SocketsAreNonBlockingAndCloseOnExec) {
   EXPECT_EQ(receiveSome(p.server.get(), buf, got), kWsaEwouldblock);
 }
 
-// A connection's identity: both addresses, and kernel credentials only
-// where the kernel has them (a local socket pair, not TCP).
+// A connection's identity: both addresses, kernel credentials only where
+// the kernel has them (a local socket pair, not TCP), and the owner of a
+// local peer's socket either way, once, at the start.
 TEST(SocketRoundTrip, PeerIdentityOfTcpAndLocalConnections) {
   Pair p = connectedPair();
   SocketAddress client;
@@ -70,6 +74,37 @@ TEST(SocketRoundTrip, PeerIdentityOfTcpAndLocalConnections) {
   EXPECT_EQ(tcp.local.address, kLoopback);
   EXPECT_EQ(tcp.descriptor, p.server.get());
   EXPECT_FALSE(tcp.credentials.has_value());
+  EXPECT_TRUE(tcp.on_this_host);
+  ASSERT_TRUE(tcp.local_uid.has_value());
+  EXPECT_EQ(*tcp.local_uid, ::geteuid());
+  EXPECT_EQ(tcp.local_user, userNameOf(::geteuid()));
+  // The same pair seen from the wrong end, or a pair nobody holds: no
+  // owner (a peer elsewhere).
+  EXPECT_FALSE(socketOwner({kLoopback, 1}, {kLoopback, 2}).has_value());
+  // A peer on an IPv6 socket speaking to the IPv4-mapped address is found
+  // too, so it cannot pass for a peer on another host.
+  int six = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(six, 0);
+  SocketHandle v6(six);
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  to.sin6_port = htons(p.port);
+  ASSERT_EQ(::inet_pton(AF_INET6, "::ffff:127.0.0.1", &to.sin6_addr), 1);
+  ASSERT_EQ(::connect(six, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  sockaddr_in6 mine{};
+  socklen_t len = sizeof mine;
+  ASSERT_EQ(::getsockname(six, reinterpret_cast<sockaddr*>(&mine), &len), 0);
+  std::optional<SocketOwner> owner =
+      socketOwner({kLoopback, ntohs(mine.sin6_port)}, {kLoopback, p.port});
+  ASSERT_TRUE(owner.has_value());
+  EXPECT_EQ(owner->uid, std::optional<std::uint32_t>(::geteuid()));
+  // Once its process has closed it, the socket names nobody (the kernel
+  // would report a closing socket as root's).
+  SocketAddress client_end;
+  ASSERT_EQ(localAddress(p.client.get(), client_end), 0);
+  p.client.reset();
+  owner = socketOwner(client_end, {kLoopback, p.port});
+  EXPECT_FALSE(owner && owner->uid.has_value());
   int ends[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
   SocketHandle a(ends[0]), b(ends[1]);

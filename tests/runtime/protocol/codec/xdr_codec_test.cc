@@ -177,12 +177,17 @@ TEST(XdrErrors, CountLargerThanBytesLeftIsRefused) {
   EXPECT_EQ(n, 2u);
 }
 
-TEST(XdrErrors, StringWithEmbeddedNulEndsThere) {
-  const Bytes wire{0, 0, 0, 4, 'a', 0, 'b', 'c'};
-  XdrDecoder d(wire);
+// Final NULs end a string; a NUL with text after it is refused, so that no
+// name is cut short unnoticed.
+TEST(XdrErrors, StringWithEmbeddedNulIsRefused) {
   std::optional<std::string> s;
-  ASSERT_TRUE(d.getString(s));
+  const Bytes final_nuls{0, 0, 0, 4, 'a', 0, 0, 0};
+  XdrDecoder padded(final_nuls);
+  ASSERT_TRUE(padded.getString(s));
   EXPECT_EQ(s, "a");
+  const Bytes nul_inside{0, 0, 0, 4, 'a', 0, 'b', 'c'};
+  XdrDecoder inside(nul_inside);
+  EXPECT_FALSE(inside.getString(s));
 }
 
 }  // namespace
