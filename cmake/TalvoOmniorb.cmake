@@ -42,6 +42,9 @@ function(talvo_omniidl target)
       COMMENT "omniidl ${name}.idl"
       VERBATIM)
     target_sources(${target} PRIVATE ${out}/${name}SK.cc)
+    # Each generated file defines the same file-scope names: never batched.
+    set_source_files_properties(${out}/${name}SK.cc PROPERTIES
+      SKIP_UNITY_BUILD_INCLUSION ON)
   endforeach()
   target_include_directories(${target} PRIVATE ${out})
   # Generated code: its warnings are omniidl's.

@@ -36,6 +36,7 @@ class LoopServer {
     EventLoopCallbacks callbacks;
     callbacks.on_data = [this](Channel& ch, ByteView bytes) {
       loop_.send(ch, bytes);
+      return DataState{};
     };
     loop_.setCallbacks(callbacks);
     loop_.listen("0", &port_);

@@ -123,6 +123,19 @@ std::size_t Activator::countArguments(std::string_view command) {
   return platform::splitCommand(command).size();
 }
 
+bool Activator::isRegisteredProcess(const std::string& server,
+                                    std::int32_t pid) const {
+  for (const std::string& key : table_.keys()) {
+    if (splitLaunchKey(key).server != server) continue;
+    const LaunchRecord* record = table_.find(key);
+    if (record != nullptr && record->status == LaunchStatus::manualLaunch &&
+        record->processId() == pid) {
+      return true;
+    }
+  }
+  return false;
+}
+
 Status Activator::listActive(std::vector<ServerDetails>& out) {
   // The walk runs over a snapshot of the keys: isServerAlive may remove
   // records (its own or, through a pattern, another one) on the way.

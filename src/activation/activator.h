@@ -89,6 +89,10 @@ class Activator {
       const std::string& port, const std::string& iiopPort,
       std::vector<std::uint8_t> osSpecific, const OptionalText& principal);
 
+  // Whether `pid` is registered (manualLaunch) as a process of `server`:
+  // its channel to the daemon is never closed to make room for others.
+  bool isRegisteredProcess(const std::string& server, std::int32_t pid) const;
+
   // Asks the process of the record found to end. BAD_OPERATION 10244
   // (detail the server) when there is no record.
   virtual Status terminateServer(const std::string& server,

@@ -26,6 +26,12 @@ bool launchedProcessRuns(std::int32_t pid, const std::string& server,
 }  // namespace
 
 Status PosixActivator::launchServer(const LaunchRequest& request) {
+  if (child_limit_ != 0 && platform::runningChildCount() >= child_limit_) {
+    traceStream() << " " << child_limit_
+                  << " launched servers run already, not launching "
+                  << request.server << endl;
+    return fail<CORBA::IMP_LIMIT>(kMinorTooManyChildren, request.server);
+  }
   // Only the environment shows empty markers as "QV_nullMarker".
   std::string envMarker = request.marker.empty() ? kNullMarker : request.marker;
   std::string envPattern =

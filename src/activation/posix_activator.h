@@ -18,9 +18,16 @@
 
 namespace talvo {
 
+// Minor code of IMP_LIMIT when the cap on running children is reached.
+inline constexpr std::uint32_t kMinorTooManyChildren = 10062;
+
 class PosixActivator : public Activator {
  public:
   using Activator::Activator;
+
+  // The most children of this daemon running at once (0: no cap); a launch
+  // past it fails with IMP_LIMIT 10062, detail the server.
+  void setChildLimit(std::size_t limit) { child_limit_ = limit; }
 
   Status launchServer(const LaunchRequest& request) override;
   Status terminateServer(const std::string& server, const std::string& marker,
@@ -28,6 +35,9 @@ class PosixActivator : public Activator {
   LaunchRecord* isServerAlive(const std::string& server,
                               const std::string& marker,
                               const OptionalText& principal) override;
+
+ private:
+  std::size_t child_limit_ = 0;
 };
 
 }  // namespace talvo

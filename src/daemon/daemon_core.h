@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "daemon/daemon_limits.h"
 #include "runtime/except/exception.h"
 #include "runtime/transport/event_loop.h"
 
@@ -40,6 +41,7 @@ struct DaemonOptions {
   std::optional<std::string> interop_file;  // none unless `interop`
   std::optional<std::string> other_name;    // always none in talvod
   std::int32_t locator_wait_ms = 5000;      // setting LocatorWait
+  DaemonLimits limits;
 };
 
 // What the daemon works with instead of the process-wide objects: the run

@@ -101,9 +101,11 @@ void DaemonHost::removeLog() {
 std::optional<StartupFailure> DaemonHost::start() {
   setUpLog();
   core_.reset();
-  settings_ = parseDaemonSettings(readDaemonKey(), default_files_);
+  const SettingsValues values = readDaemonKey();
+  settings_ = parseDaemonSettings(values, default_files_);
 
   DaemonOptions options;
+  options.limits = parseDaemonLimits(values);
   options.unregistered_persistent_servers = settings_.ups;
   options.reap_time = settings_.reap_time;
   options.protected_mode = settings_.protected_mode;

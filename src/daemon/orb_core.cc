@@ -9,6 +9,7 @@
 // The configuration and the trace stream are the ones the host is given;
 // the event loop is the Orb's.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "interface/daemon_dispatch.h"
 #include "interface/daemon_filter.h"
 #include "platform/peer_process.h"
+#include "platform/socket.h"
 #include "runtime/config/runtime_config.h"
 #include "runtime/config/trace_stream.h"
 #include "runtime/orb/orb.h"
@@ -133,6 +135,7 @@ class OrbCore : public DaemonCore {
     orb_ = std::make_unique<Orb>(orb_options);
     runtime_ = std::make_unique<OrbActivationRuntime>(*orb_);
     activator_ = std::make_unique<PosixActivator>(*runtime_, checkpoint_);
+    applyLimits(options.limits);
 
     interface::DaemonOptions o;
     o.unregistered_persistent_servers = options.unregistered_persistent_servers;
@@ -167,6 +170,26 @@ class OrbCore : public DaemonCore {
   }
 
   Status implIsReady() override { return nullptr; }
+
+  void applyLimits(const DaemonLimits& limits) {
+    LoopLimits loop;
+    // Room for two messages of the largest size at least, or one such
+    // message could never be taken in whole.
+    loop.buffer_budget = std::max<std::size_t>(limits.max_buffered_bytes,
+                                               2 * orb_->maxMessageSize());
+    loop.stall_timeout = std::chrono::milliseconds(limits.stall_timeout_ms);
+    loop.max_connections = connectionCap(limits, platform::descriptorLimit());
+    loop.requests_per_pass = limits.requests_per_pass;
+    orb_->loop().setLimits(loop);
+    // A registered server's own channel is how the daemon knows it alive.
+    orb_->loop().setKeepGuard([this](const Channel& channel) {
+      const Session* s = orb_->session(channel.id());
+      return s != nullptr && !s->serverName().empty() &&
+             activator_->isRegisteredProcess(
+                 s->serverName(), static_cast<std::int32_t>(s->processId()));
+    });
+    activator_->setChildLimit(limits.max_children);
+  }
 
   Status runOnce(std::optional<std::chrono::milliseconds> max_wait) override {
     return orb_->runOnce(max_wait ? static_cast<int>(max_wait->count()) : -1);

@@ -23,15 +23,6 @@ std::string ownerFileFailure(std::string_view directory) {
   return text;
 }
 
-std::string editFailure(std::string_view name) {
-  std::string text = "(The server name is '";
-  text += name;
-  text +=
-      "'. This file may have been corrupted externally. Try removing it and "
-      "re-entering it in the implementation repository)";
-  return text;
-}
-
 std::string child(std::string_view directory, std::string_view entry) {
   std::string name(directory);
   name += '\\';

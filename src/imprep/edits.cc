@@ -11,15 +11,6 @@
 namespace talvo::imprep {
 namespace {
 
-std::string editFailure(std::string_view name) {
-  std::string text = "(The server name is '";
-  text += name;
-  text +=
-      "'. This file may have been corrupted externally. Try removing it and "
-      "re-entering it in the implementation repository)";
-  return text;
-}
-
 // The first word of a marker line, after its leading spaces.
 std::string_view firstWord(std::string_view line) {
   std::size_t i = line.find_first_not_of(' ');

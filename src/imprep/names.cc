@@ -68,4 +68,13 @@ std::string framed(std::string_view user) {
   return text;
 }
 
+std::string editFailure(std::string_view name) {
+  std::string text = "(The server name is '";
+  text += name;
+  text +=
+      "'. This file may have been corrupted externally. Try removing it and "
+      "re-entering it in the implementation repository)";
+  return text;
+}
+
 }  // namespace talvo::imprep

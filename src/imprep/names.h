@@ -51,6 +51,9 @@ bool isSafeUser(std::string_view user);
 // The user framed by ";" on both sides, as access lists hold it.
 std::string framed(std::string_view user);
 
+// The detail of an edit that could not rewrite the record of server `name`.
+std::string editFailure(std::string_view name);
+
 }  // namespace talvo::imprep
 
 #endif  // TALVO_IMPREP_NAMES_H_

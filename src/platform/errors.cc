@@ -3,6 +3,7 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace talvo::platform {
 namespace {
@@ -180,5 +181,7 @@ const char* winsockErrorName(int code) {
   }
   return "UNKNOWN";
 }
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
 
 }  // namespace talvo::platform

@@ -12,6 +12,8 @@
 #ifndef TALVO_PLATFORM_ERRORS_H_
 #define TALVO_PLATFORM_ERRORS_H_
 
+#include <system_error>
+
 namespace talvo::platform {
 
 // Some WinSock codes that callers test for by value.
@@ -37,6 +39,9 @@ int winsockCodeFromErrno(int err);
 
 // The WinSock code of the calling thread's current errno.
 int lastWinsockCode();
+
+// The calling thread's current errno as an error code (file operations).
+std::error_code lastError();
 
 // The WinSock code of a getaddrinfo()/getnameinfo() result (EAI_*):
 // EAI_NONAME 11001, EAI_AGAIN 11002, EAI_FAIL 11003, EAI_NODATA and

@@ -11,13 +11,12 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/errors.h"
 #include "platform/owned_fd.h"
 
 namespace talvo::platform {
 
 namespace {
-
-std::error_code lastError() { return {errno, std::generic_category()}; }
 
 std::string directoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');

@@ -6,12 +6,11 @@
 
 #include <cerrno>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 
 namespace talvo::platform {
 namespace {
-
-std::error_code lastError() { return {errno, std::generic_category()}; }
 
 constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
 

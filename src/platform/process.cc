@@ -61,6 +61,11 @@ class ChildTable {
     return false;
   }
 
+  std::size_t runningCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_.size();
+  }
+
   // With `trust`, and while ends are signalled, the table's answer stands
   // without asking the system.
   std::optional<bool> isRunning(pid_t pid, bool trust) {
@@ -392,6 +397,8 @@ std::optional<int> childEndStatus(pid_t pid) {
 }
 
 void reapEndedChildren() { children().reapAll(); }
+
+std::size_t runningChildCount() { return children().runningCount(); }
 
 bool terminateProcess(pid_t pid) {
   if (pid <= 0) return false;  // 0 and negatives would reach process groups

@@ -119,6 +119,9 @@ bool processStartedWith(
 // The wait status of a child that has ended and been reaped, if known.
 std::optional<int> childEndStatus(pid_t pid);
 
+// The children of ours not yet known to have ended.
+std::size_t runningChildCount();
+
 // Reaps every child of ours that has ended, remembering its end. One
 // system call when no child has ended, however many run; children that are
 // not ours are never reaped here.

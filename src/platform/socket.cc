@@ -6,12 +6,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -126,6 +128,28 @@ int bindAny(int fd, std::uint16_t port) {
 }
 
 int listenOn(int fd, int backlog) { return resultOf(::listen(fd, backlog)); }
+
+int systemListenBacklog() {
+  static const int backlog = [] {
+    int value = SOMAXCONN;
+    if (FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "re")) {
+      int read = 0;
+      if (std::fscanf(f, "%d", &read) == 1 && read > 0) value = read;
+      std::fclose(f);
+    }
+    return value;
+  }();
+  return backlog;
+}
+
+std::size_t descriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+      limit.rlim_cur == RLIM_INFINITY) {
+    return 1u << 20;
+  }
+  return static_cast<std::size_t>(limit.rlim_cur);
+}
 
 int startConnect(int fd, const SocketAddress& to) {
   sockaddr_in sin = toSockaddr(to);

@@ -101,6 +101,11 @@ int setNoDelay(int fd);
 // Binds to any local address and `port` (0: the system picks one).
 int bindAny(int fd, std::uint16_t port);
 int listenOn(int fd, int backlog);
+// The longest accept queue the system grants (net.core.somaxconn, else
+// SOMAXCONN), read once.
+int systemListenBacklog();
+// The most descriptors this process may hold open (its soft limit).
+std::size_t descriptorLimit();
 
 // Starts a connect; 0 when connected at once, kWsaEinprogress when it goes
 // on in the background, else the failure. Interruptions are retried.

@@ -12,13 +12,12 @@
 #include <optional>
 #include <utility>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/owned_fd.h"
 
 namespace talvo::platform {
 namespace {
-
-std::error_code lastError() { return {errno, std::generic_category()}; }
 
 FileStamp stampOf(const struct stat& st) {
   FileStamp s;

@@ -8,7 +8,7 @@ namespace {
 
 using DirectoryTest = TempRepositoryTest;
 
-const std::vector<LaunchEntry> kMarkers = {{"obj1", "server"}};
+const std::vector<LaunchEntry> kOneMarker = {{"obj1", "server"}};
 
 TEST_F(DirectoryTest, OwnerFileAndDirectoryRights) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
@@ -28,17 +28,19 @@ TEST_F(DirectoryTest, OwnerFileAndDirectoryRights) {
   EXPECT_FALSE(rep_->hasDirRights("d1", "A"));
 
   // Servers in a directory need rights on it; the top level needs none.
-  Status s = rep_->createShared("C", "d1\\srv", kMarkers, kPlain, 1, 0, false);
+  Status s =
+      rep_->createShared("C", "d1\\srv", kOneMarker, kPlain, 1, 0, false);
   EXPECT_EQ(nameOf(s), "NO_PERMISSION");
   EXPECT_EQ(minorOf(s), 10127u);
   EXPECT_EQ(s->detail(), "d1");
-  EXPECT_EQ(rep_->createShared("C", "srv", kMarkers, kPlain, 1, 0, false),
+  EXPECT_EQ(rep_->createShared("C", "srv", kOneMarker, kPlain, 1, 0, false),
             nullptr);
-  EXPECT_EQ(rep_->createShared("B", "d1\\srv", kMarkers, kPlain, 1, 0, false),
+  EXPECT_EQ(rep_->createShared("B", "d1\\srv", kOneMarker, kPlain, 1, 0, false),
             nullptr);
-  EXPECT_EQ(rep_->createShared("B", "d1/other", kMarkers, kPlain, 1, 0, false),
-            nullptr);
-  s = rep_->createShared("B", "d9\\srv", kMarkers, kPlain, 1, 0, false);
+  EXPECT_EQ(
+      rep_->createShared("B", "d1/other", kOneMarker, kPlain, 1, 0, false),
+      nullptr);
+  s = rep_->createShared("B", "d9\\srv", kOneMarker, kPlain, 1, 0, false);
   EXPECT_EQ(minorOf(s), 10254u);
   EXPECT_EQ(s->detail(), "d9");
 }
@@ -46,7 +48,7 @@ TEST_F(DirectoryTest, OwnerFileAndDirectoryRights) {
 TEST_F(DirectoryTest, NewDirectoryChecks) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   EXPECT_EQ(minorOf(rep_->newDirectory("A", "d1")), 10253u);
-  ASSERT_EQ(rep_->createShared("A", "srv", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "srv", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   EXPECT_EQ(minorOf(rep_->newDirectory("A", "srv.IMP")), 10253u);
   Status s = rep_->newDirectory("A", "d2\\sub");
@@ -75,11 +77,12 @@ TEST_F(DirectoryTest, NewDirectoryChecks) {
 }
 
 TEST_F(DirectoryTest, ListServers) {
-  ASSERT_EQ(rep_->createShared("A", "bank", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "bank", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\inner", kMarkers, kPlain, 1, 0, false),
-            nullptr);
+  ASSERT_EQ(
+      rep_->createShared("A", "d1\\inner", kOneMarker, kPlain, 1, 0, false),
+      nullptr);
   writeFile(root_ + "/notes.txt", "x");
   writeFile(root_ + "/a.IMP.IMP", "x");
   writeFile(root_ + "/portsList", "x");
@@ -98,19 +101,20 @@ TEST_F(DirectoryTest, ListServers) {
   EXPECT_EQ(minorOf(s), 10157u);
   EXPECT_EQ(s->detail(), root_);
   EXPECT_EQ(
-      minorOf(gone->createShared("A", "x", kMarkers, kPlain, 1, 0, false)),
+      minorOf(gone->createShared("A", "x", kOneMarker, kPlain, 1, 0, false)),
       10157u);
 }
 
 TEST_F(DirectoryTest, DeleteDirectory) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1\\a"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\a\\s1", kMarkers, kPlain, 1, 0, false),
-            nullptr);
+  ASSERT_EQ(
+      rep_->createShared("A", "d1\\a\\s1", kOneMarker, kPlain, 1, 0, false),
+      nullptr);
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
-  ASSERT_EQ(rep_->createShared("B", "d1\\b", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("B", "d1\\b", kOneMarker, kPlain, 1, 0, false),
             nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\c", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\c", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   const auto before = tree();
   Status s = rep_->deleteDirectory("A", "d1", false);
@@ -145,11 +149,12 @@ TEST_F(DirectoryTest, ChangeOwnerDirWalksAndStops) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1\\a"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\a\\s", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(
+      rep_->createShared("A", "d1\\a\\s", kOneMarker, kPlain, 1, 0, false),
+      nullptr);
+  ASSERT_EQ(rep_->createShared("B", "d1\\b", kOneMarker, kPlain, 1, 0, false),
             nullptr);
-  ASSERT_EQ(rep_->createShared("B", "d1\\b", kMarkers, kPlain, 1, 0, false),
-            nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\c", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\c", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   Status s = rep_->changeOwnerDir("A", "d1", "N");
   EXPECT_EQ(minorOf(s), 10126u);
@@ -167,10 +172,10 @@ TEST_F(DirectoryTest, ChangeOwnerDirWalksAndStops) {
 TEST_F(DirectoryTest, AccessListsOfADirectory) {
   ASSERT_EQ(rep_->newDirectory("A", "d1"), nullptr);
   ASSERT_EQ(rep_->newDirectory("A", "d1\\sub"), nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\a", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\a", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   ASSERT_EQ(
-      rep_->createShared("A", "d1\\sub\\deep", kMarkers, kPlain, 1, 0, false),
+      rep_->createShared("A", "d1\\sub\\deep", kOneMarker, kPlain, 1, 0, false),
       nullptr);
   ASSERT_EQ(rep_->addLaunchRightsDir("A", "u1", "d1"), nullptr);
   ASSERT_EQ(rep_->addInvokeRightsDir("A", "u2", "d1"), nullptr);
@@ -183,9 +188,9 @@ TEST_F(DirectoryTest, AccessListsOfADirectory) {
   EXPECT_EQ(rep_->readRecordQuiet("d1\\a")->invoke(), ";");
   // The walk stops at the first server the caller does not own.
   ASSERT_EQ(rep_->addDirRights("A", "B", "d1"), nullptr);
-  ASSERT_EQ(rep_->createShared("B", "d1\\b", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("B", "d1\\b", kOneMarker, kPlain, 1, 0, false),
             nullptr);
-  ASSERT_EQ(rep_->createShared("A", "d1\\c", kMarkers, kPlain, 1, 0, false),
+  ASSERT_EQ(rep_->createShared("A", "d1\\c", kOneMarker, kPlain, 1, 0, false),
             nullptr);
   EXPECT_EQ(minorOf(rep_->addLaunchRightsDir("A", "u1", "d1")), 10126u);
   EXPECT_EQ(rep_->readRecordQuiet("d1\\a")->launch(), ";u1;");

@@ -8,7 +8,7 @@ namespace {
 
 using EditTest = TempRepositoryTest;
 
-const std::vector<LaunchEntry> kMarkers = {{"obj1", "one"}, {"obj2", "two"}};
+const std::vector<LaunchEntry> kTwoMarkers = {{"obj1", "one"}, {"obj2", "two"}};
 
 // The text with line `from` replaced by `to`.
 std::string replaced(std::string text, const std::string& from,
@@ -22,13 +22,15 @@ class EditTestWithRecords : public EditTest {
  protected:
   void SetUp() override {
     EditTest::SetUp();
-    ASSERT_EQ(rep_->createShared("A", "bank", kMarkers, kPlain, 2, 7000, false),
+    ASSERT_EQ(
+        rep_->createShared("A", "bank", kTwoMarkers, kPlain, 2, 7000, false),
+        nullptr);
+    ASSERT_EQ(rep_->createUnshared("A", "teller", kTwoMarkers, kPrivate, false),
               nullptr);
-    ASSERT_EQ(rep_->createUnshared("A", "teller", kMarkers, kPrivate, false),
-              nullptr);
-    ASSERT_EQ(rep_->createPerMethod("A", "acct", kMarkers, false), nullptr);
-    ASSERT_EQ(rep_->createShared("all", "open", kMarkers, kPlain, 1, 0, false),
-              nullptr);
+    ASSERT_EQ(rep_->createPerMethod("A", "acct", kTwoMarkers, false), nullptr);
+    ASSERT_EQ(
+        rep_->createShared("all", "open", kTwoMarkers, kPlain, 1, 0, false),
+        nullptr);
   }
 };
 

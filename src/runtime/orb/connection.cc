@@ -7,6 +7,9 @@ namespace {
 // have gathered (or at once when nothing is left), so that a long stream
 // of small messages neither grows the buffer nor moves it per message.
 constexpr std::size_t kCompactAfter = 64 * 1024;
+// An emptied buffer larger than this is given back, so that idle
+// connections hold next to nothing.
+constexpr std::size_t kKeepCapacity = 16 * 1024;
 
 }  // namespace
 
@@ -31,7 +34,11 @@ MessageReader::Next MessageReader::next(Bytes& out) {
   FrameAssembler::Result result = assembler_.feed(view);
   pending_pos_ += before - view.size();
   if (pending_pos_ == pending_.size()) {
-    pending_.clear();
+    if (pending_.capacity() > kKeepCapacity) {
+      Bytes().swap(pending_);
+    } else {
+      pending_.clear();
+    }
     pending_pos_ = 0;
   } else if (pending_pos_ >= kCompactAfter) {
     pending_.erase(pending_.begin(), pending_.begin() + pending_pos_);

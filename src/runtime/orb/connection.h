@@ -39,6 +39,14 @@ class MessageReader {
   // The next whole message, in order of arrival.
   Next next(Bytes& out);
 
+  // Bytes kept for the connection: received and not yet served, and the
+  // message being gathered.
+  std::size_t held() const { return pending_.capacity() + assembler_.held(); }
+  // Part of a message has come, the rest not yet (after kNeedMore).
+  bool partial() const {
+    return assembler_.midFrame() || pending_pos_ < pending_.size();
+  }
+
   // Whether the protocol is decided yet, and which it is.
   bool decided() const { return decided_; }
   WireProtocol protocol() const { return protocol_; }

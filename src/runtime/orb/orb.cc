@@ -90,7 +90,7 @@ Orb::Orb(OrbOptions options)
     return texts;
   };
   callbacks.on_data = [this](Channel& ch, ByteView bytes) {
-    onData(ch, bytes);
+    return onData(ch, bytes);
   };
   callbacks.on_closed = [this](Channel& ch,
                                const CORBA::SystemException* reason) {

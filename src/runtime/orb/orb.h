@@ -285,7 +285,7 @@ class Orb {
 
   friend class IiopProtocol;
 
-  void onData(Channel& channel, ByteView bytes);
+  DataState onData(Channel& channel, ByteView bytes);
   // A GIOP Reply or LocateReply (the whole message, its header checked) on
   // `channel`: a Reply completes the IIOP call waiting for its request id.
   void iiopReplyArrived(Channel& channel, ByteView message);

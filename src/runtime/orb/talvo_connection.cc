@@ -10,27 +10,33 @@
 
 namespace talvo {
 
-void Orb::onData(Channel& channel, ByteView bytes) {
+// At most the loop's requests per pass are served per call; the loop calls
+// again in a later pass for the rest, in turn with other connections.
+DataState Orb::onData(Channel& channel, ByteView bytes) {
   // Kept alive while its messages are served: a handler may run the loop,
   // during which the channel can close.
   std::shared_ptr<Session> session = sessionOf(channel);
   MessageReader& reader = *session->reader;
   reader.append(bytes);
   Bytes message;
-  while (channel.connected()) {
+  const std::size_t per_pass = loop_.limits().requests_per_pass;
+  for (std::size_t served = 0; channel.connected(); ++served) {
+    if (served >= per_pass) return {reader.held(), false, true};
     const MessageReader::Next next = reader.next(message);
     if (reader.protocol() == WireProtocol::kIiop &&
         session->info.protocol != protocol::ProtocolKind::kIiop) {
       if (iiop_ == nullptr) {
         loop_.close(channel, fail<CORBA::BAD_PARAM>(kMinorNoProtocol, "IIOP"));
-        return;
+        return {};
       }
       session->info.protocol = protocol::ProtocolKind::kIiop;
     }
-    if (next == MessageReader::Next::kNeedMore) return;
+    if (next == MessageReader::Next::kNeedMore) {
+      return {reader.held(), reader.partial(), false};
+    }
     if (next == MessageReader::Next::kTooLarge) {
       refuseTooLarge(channel, *session);
-      return;
+      return {};
     }
     if (session->info.protocol == protocol::ProtocolKind::kIiop) {
       if (iiop_ != nullptr) iiop_->onMessage(channel, message);
@@ -38,6 +44,7 @@ void Orb::onData(Channel& channel, ByteView bytes) {
       receiveTalvo(channel, *session, message);
     }
   }
+  return {};
 }
 
 void Orb::receiveTalvo(Channel& channel, Session& session, ByteView frame) {

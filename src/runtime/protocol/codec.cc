@@ -37,6 +37,16 @@ bool Decoder::fail(std::uint32_t minor, std::string detail) {
   return false;
 }
 
+bool Decoder::chargeBuild(std::uint64_t n, std::size_t size) {
+  if (failed()) return false;
+  if (size != 0 && n > build_left_ / size) {
+    return fail(kMinorBadLength, "count " + std::to_string(n) +
+                                     " exceeds what the message may build");
+  }
+  build_left_ -= static_cast<std::size_t>(n * size);
+  return true;
+}
+
 Status Decoder::error() const {
   if (!failed()) return nullptr;
   return talvo::fail<CORBA::MARSHAL>(failed_minor_, failed_detail_,

@@ -104,6 +104,13 @@ class Decoder {
   // `min_element_size` bytes each fit in the bytes left.
   bool getCount(std::uint32_t& n, std::size_t min_element_size);
 
+  // Bounds the memory that values built from this message may take
+  // beyond their bytes on the wire (unbounded until set).
+  void limitBuild(std::size_t bytes) { build_left_ = bytes; }
+  // Charges `n` values of `size` bytes each before they are built; fails
+  // (MARSHAL 10162) when they exceed what is left.
+  bool chargeBuild(std::uint64_t n, std::size_t size);
+
   virtual CodecKind kind() const = 0;
   std::size_t remaining() const { return in_.size() - pos_; }
   std::size_t position() const { return pos_; }
@@ -122,6 +129,7 @@ class Decoder {
   std::size_t pos_ = 0;
   std::uint32_t failed_minor_ = 0;
   std::string failed_detail_;
+  std::size_t build_left_ = SIZE_MAX;
 };
 
 // Makes the encoder or decoder of a kind. A CDR decoder reads big-endian

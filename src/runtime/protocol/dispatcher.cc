@@ -5,6 +5,22 @@
 namespace talvo::protocol {
 namespace {
 
+// What the values of a request may take beyond its own bytes: a multiple
+// of them and a little more, so that a small message cannot make the
+// process build a large structure (each element of a sequence is a value
+// many times the size of its smallest encoding).
+constexpr std::size_t kBuildFactor = 4;
+constexpr std::size_t kBuildSlack = 256 * 1024;
+
+// The longest operation name quoted back in an exception detail; a longer
+// one is cut and marked with "...".
+constexpr std::size_t kMaxNameDetail = 128;
+
+std::string nameDetail(const std::string& name) {
+  if (name.size() <= kMaxNameDetail) return name;
+  return name.substr(0, kMaxNameDetail) + "...";
+}
+
 bool mayRunSuspended(std::string_view interface_name) {
   return interface_name == "TalvoServer" || interface_name == "Facade";
 }
@@ -197,11 +213,12 @@ const Operation* Dispatcher::prepare(Request& request, Decoder& in) {
 
   const Operation* op = object->find(h.operation);
   if (op == nullptr) {
-    request.raise(CORBA::BAD_OPERATION(kMinorUnknownOperation,
-                                       CORBA::COMPLETED_NO, h.operation));
+    request.raise(CORBA::BAD_OPERATION(
+        kMinorUnknownOperation, CORBA::COMPLETED_NO, nameDetail(h.operation)));
     return nullptr;
   }
   request.signature = &op->signature;
+  in.limitBuild(in.remaining() * kBuildFactor + kBuildSlack);
   if (Status st = unmarshalRequestArgs(in, op->signature, request.args)) {
     st->record(request.env);
     return nullptr;

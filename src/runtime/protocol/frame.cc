@@ -79,6 +79,12 @@ FrameAssembler::Result FrameAssembler::feed(ByteView& input) {
     }
     std::size_t take = static_cast<std::size_t>(
         std::min<std::uint64_t>(wanted_, input.size()));
+    if (body_.size() + take > body_.capacity()) {
+      // Doubling, but never beyond the announced size.
+      body_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+          std::max(body_.capacity() * 2, body_.size() + take),
+          body_.size() + wanted_)));
+    }
     body_.insert(body_.end(), input.begin(), input.begin() + take);
     input = input.subspan(take);
     wanted_ -= take;

@@ -67,6 +67,8 @@ class FrameAssembler {
 
   // The length that the refused header announced.
   std::uint64_t purportedSize() const { return purported_; }
+  // Bytes kept for the frame being gathered.
+  std::size_t held() const { return header_.capacity() + body_.capacity(); }
   // True while part of a frame has arrived.
   bool midFrame() const { return !header_.empty() || in_body_; }
   std::uint64_t maxSize() const { return max_size_; }

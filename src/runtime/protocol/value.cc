@@ -227,6 +227,7 @@ Status unmarshalValue(Decoder& in, const TypeDesc& type, Value& value) {
       if (!in.getCount(n, min_size)) break;
       if (type.bound != 0 && n > type.bound)
         return boundExceeded(n, type.bound);
+      if (!in.chargeBuild(n, sizeof(Value))) break;
       Value::List list(n);
       for (Value& v : list) {
         if (Status st = unmarshalValue(in, elem, v)) return st;

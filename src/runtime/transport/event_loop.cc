@@ -87,6 +87,16 @@ bool EventLoop::cancelTimer(TimerId id) {
 }
 
 std::size_t EventLoop::handleDueTimers() {
+  Depth depth(*this);
+  std::size_t ran = handleTimers();
+  // Messages held back by the per-pass limit count as due work.
+  ran += serveBacklog();
+  flushPending();
+  ++pass_;
+  return ran;
+}
+
+std::size_t EventLoop::handleTimers() {
   std::size_t ran = 0;
   const Clock::time_point now = Clock::now();
   // Only timers due now: one that a callback adds with no delay runs in
@@ -111,6 +121,7 @@ std::size_t EventLoop::handleDueTimers() {
 }
 
 std::optional<EventLoop::Clock::time_point> EventLoop::nextTimer() const {
+  if (!backlog_.empty()) return Clock::now();
   if (timer_queue_.empty()) return std::nullopt;
   return timer_queue_.begin()->first;
 }
@@ -167,11 +178,16 @@ std::size_t EventLoop::handleReady(int fd, short ready) {
   // The handler may unwatch its own descriptor.
   FileHandler handler = it->second.handler;
   handler(ready);
+  flushPending();
   return 1;
 }
 
 LoopPass EventLoop::runOnce(int timeout_ms) {
   Depth depth(*this);
+  // What an outer pass queued goes out before this one waits.
+  flushPending();
+  // Held messages are served without waiting.
+  if (!backlog_.empty()) timeout_ms = 0;
 
   LoopPass pass;
   std::vector<platform::WaitEntry> entries;
@@ -211,6 +227,8 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     handler(entries[i].revents);
     ++pass.events;
   }
+  // Answers to what just came go out before held messages are served.
+  flushPending();
   pass.timers = handleDueTimers();
   return pass;
 }

@@ -35,6 +35,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,13 +62,44 @@ struct ChannelTexts {
   std::string end_of_connection;  // without prefix
 };
 
+// What the upper layer holds of a connection after taking its bytes.
+struct DataState {
+  std::size_t held = 0;  // bytes kept: unserved input, partial messages
+  bool partial = false;  // part of a message came, the rest has not yet
+  // Whole messages wait to be served: on_data is called again, with no
+  // bytes, in the next pass (and the connection is not read meanwhile).
+  bool more = false;
+};
+
+// What clients may make the loop hold. Every limit closes or pauses single
+// connections, never the process.
+struct LoopLimits {
+  // Bytes held for all connections together (their DataState::held and
+  // queued output). Beyond it, connections holding more than
+  // `connection_floor` are not read until the total falls again.
+  std::size_t buffer_budget = 32u << 20;
+  // What a connection may always hold, so that small requests get through
+  // while the budget is spent.
+  std::size_t connection_floor = 16u << 10;
+  // A connection stopped in the middle of a message (DataState::partial)
+  // with nothing new for this long is closed; zero: never.
+  std::chrono::milliseconds stall_timeout{30000};
+  // Accepted connections open at once; past it the connection idle for
+  // longest is closed (never one the keep guard names); zero: no cap.
+  std::size_t max_connections = 0;
+  // Messages the upper layer serves per connection per pass (it reads the
+  // value; the loop only reads a connection again once they are served).
+  std::size_t requests_per_pass = 4;
+};
+
 struct EventLoopCallbacks {
   // A channel was accepted or connected. The connecting side's upper layer
   // sends its binding message here.
   std::function<void(Channel&)> on_open;
-  // Bytes arrived, in any pieces. The view is valid until the callback
-  // returns or runs the loop, whichever is first: keep a copy.
-  std::function<void(Channel&, ByteView bytes)> on_data;
+  // Bytes arrived, in any pieces (none: a turn to serve held messages).
+  // The view is valid until the callback returns or runs the loop,
+  // whichever is first: keep a copy.
+  std::function<DataState(Channel&, ByteView bytes)> on_data;
   // The channel is closing: `reason` is null when the peer or this process
   // closed it normally, else the failure. The channel is destroyed later;
   // its id is never reused.
@@ -181,9 +213,21 @@ class EventLoop {
   // How long one connect attempt may take before COMM_FAILURE 10087.
   void setConnectTimeout(std::chrono::milliseconds timeout);
 
+  // The limits of what connections may hold; see LoopLimits.
+  void setLimits(const LoopLimits& limits);
+  const LoopLimits& limits() const { return limits_; }
+  // True for a channel that must never be closed to make room for another
+  // (a registered server's own channel).
+  void setKeepGuard(std::function<bool(const Channel&)> keep) {
+    keep_ = std::move(keep);
+  }
+  // Bytes held for all connections now (see LoopLimits::buffer_budget).
+  std::size_t heldBytes() const { return total_held_; }
+
   // Listens on `port` (a decimal string; "0" lets the system choose) on
-  // every local address with a backlog of 5. `bound` gets the port,
-  // `descriptor` the listening socket's descriptor (owned by the loop).
+  // every local address with the longest accept queue the system grants.
+  // `bound` gets the port, `descriptor` the listening socket's descriptor
+  // (owned by the loop).
   // Failure: COMM_FAILURE 10088 with the error text.
   Status listen(const std::string& port, std::uint16_t* bound = nullptr,
                 int* descriptor = nullptr);
@@ -214,7 +258,10 @@ class EventLoop {
   Status connect(const std::string& host, const std::string& port,
                  Channel** out, std::string_view transport = "TCP");
 
-  // Queues `bytes` and writes what the socket takes now. A write failure
+  // Queues `bytes`. Outside a pass of the loop they are written at once as
+  // far as the socket takes them; inside one, everything queued for a
+  // channel goes out in one write at the end of the pass (or before the
+  // loop waits). A write failure
   // closes the channel (COMM_FAILURE 10083); a closed channel gives
   // COMM_FAILURE 10088 "WSI Error: Operation On Invalid Socket".
   Status send(Channel& channel, ByteView bytes);
@@ -264,6 +311,16 @@ class EventLoop {
   void updateInterest(Connection& conn);
   void readFrom(Connection& conn);
   void deliver(Connection& conn, ByteView bytes);
+  std::size_t readAllowance(const Connection& conn) const;
+  void setHeld(Connection& conn, std::size_t held);
+  void armStallTimer(Connection& conn);
+  void stallCheck(std::uint64_t id);
+  void touch(Connection& conn);
+  void makeRoom();
+  void resumePaused();
+  std::size_t serveBacklog();
+  void flushPending();
+  std::size_t handleTimers();
   Status queue(Connection& conn, Bytes bytes,
                std::optional<MessageBuffer> buffer);
   void writeTo(Connection& conn);
@@ -300,6 +357,17 @@ class EventLoop {
   std::vector<std::unique_ptr<Connection>> closed_;
   Bytes read_scratch_;
   int depth_ = 0;  // nesting of runOnce() and handleReady()
+
+  LoopLimits limits_;
+  std::function<bool(const Channel&)> keep_;
+  std::uint64_t pass_ = 1;      // passes ended (for per-pass shares)
+  std::size_t total_held_ = 0;  // held by the upper layer plus queued output
+  std::size_t paused_ = 0;      // connections not read for the budget
+  std::size_t accepted_ = 0;    // open accepted connections
+  // Accepted connections, longest idle first.
+  std::list<Connection*> idle_order_;
+  std::vector<std::uint64_t> backlog_;    // connections with messages to serve
+  std::vector<std::uint64_t> unflushed_;  // connections with output to write
   struct Depth;
 };
 

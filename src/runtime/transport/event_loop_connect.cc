@@ -14,7 +14,6 @@
 namespace talvo {
 namespace {
 
-constexpr int kListenBacklog = 5;
 constexpr int kDefaultConnectAttempts = 10;
 
 // A decimal port as atoi reads it (leading blanks, sign, digits; anything
@@ -56,7 +55,7 @@ Status EventLoop::listen(const std::string& port, std::uint16_t* bound,
   const int fd = listener->socket.get();
   if (code == 0) code = platform::setReuseAddress(fd);
   if (code == 0) code = platform::bindAny(fd, portNumber(port));
-  if (code == 0) code = platform::listenOn(fd, kListenBacklog);
+  if (code == 0) code = platform::listenOn(fd, platform::systemListenBacklog());
   platform::SocketAddress local;
   if (code == 0) code = platform::localAddress(fd, local);
   if (code != 0) return socketFailure(kMinorSocket, code);

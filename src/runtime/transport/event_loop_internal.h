@@ -31,6 +31,18 @@ struct EventLoop::Connection {
   std::deque<OutItem> out;
   std::size_t out_offset = 0;  // bytes of out.front() already written
   std::size_t out_bytes = 0;   // unwritten bytes in `out`
+
+  // Limits (see LoopLimits).
+  std::size_t held = 0;           // what the upper layer reported holding
+  bool partial = false;           // stopped inside a message
+  bool more = false;              // messages wait in the upper layer
+  bool in_backlog = false;        // on backlog_
+  bool paused = false;            // not read while the budget is spent
+  bool unflushed = false;         // on unflushed_
+  Clock::time_point last_read{};  // the last bytes that came
+  TimerId stall_timer = 0;
+  std::uint64_t last_pass = 0;                // the pass that last served it
+  std::list<Connection*>::iterator idle_pos;  // accepted ones only
 };
 
 struct EventLoop::Listener {
