@@ -18,11 +18,14 @@ struct Launched {
   pid_t pid = 0;
 };
 
-// Creates the record of `server` (the stand-in server, up 30 s) and binds.
-Launched bind(DaemonUnderTest& d, const std::string& server) {
+// Creates the record of `server` (the stand-in server, up 30 s, reporting
+// into `reports`, which outlives the daemon: a server still starting when
+// its daemon's folder goes would end) and binds.
+Launched bind(DaemonUnderTest& d, const std::string& server,
+              const TempDir& reports) {
   TalvodClient c(d.port());
   const std::string command =
-      std::string(TALVO_LAUNCH_PROBE) + " " + d.dir().file(server) + " 30";
+      std::string(TALVO_LAUNCH_PROBE) + " " + reports.file(server) + " 30";
   c.newSharedServer(server, client::Strings{"m"}, client::Strings{command}, 0u);
   client::ImplementationDetails details;
   EXPECT_EQ(c.getImplementationDetails(server, "m", "", &details), nullptr)
@@ -46,13 +49,13 @@ TEST(CheckpointRestart, TakesOverRunningServersAndDropsEndedOnes) {
   {
     DaemonUnderTest first(setup);
     ASSERT_TRUE(first.ready()) << first.log();
-    kept = bind(first, "kept");
+    kept = bind(first, "kept", state);
     ASSERT_GT(kept.pid, 0);
     first.process().stop(SIGKILL);  // its servers stay
   }
   DaemonUnderTest second(setup);
   ASSERT_TRUE(second.ready()) << second.log();
-  Launched again = bind(second, "kept");
+  Launched again = bind(second, "kept", state);
   EXPECT_EQ(again.port, kept.port);
   EXPECT_EQ(again.pid, kept.pid);  // no second launch
   TalvodClient c(second.port());
