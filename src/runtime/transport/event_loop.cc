@@ -226,9 +226,10 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     FileHandler handler = it->second.handler;
     handler(entries[i].revents);
     ++pass.events;
+    // A connection's answers leave as soon as its handler is done (one
+    // write for all it produced), not after every other ready handler.
+    flushPending();
   }
-  // Answers to what just came go out before held messages are served.
-  flushPending();
   pass.timers = handleDueTimers();
   return pass;
 }

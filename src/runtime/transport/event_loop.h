@@ -366,7 +366,10 @@ class EventLoop {
   std::size_t accepted_ = 0;    // open accepted connections
   // Accepted connections, longest idle first.
   std::list<Connection*> idle_order_;
-  std::vector<std::uint64_t> backlog_;    // connections with messages to serve
+  // Connections with messages to serve, in turn; kHeldPerPass of them are
+  // served per pass.
+  static constexpr std::size_t kHeldPerPass = 2;
+  std::vector<std::uint64_t> backlog_;
   std::vector<std::uint64_t> unflushed_;  // connections with output to write
   struct Depth;
 };
