@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "imprep/record.h"
 
@@ -19,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (record) {
     // What was read can be looked up, listed and written again.
     const LaunchInfo& info = record->launchInfo();
-    for (const LaunchEntry& e : info.list()) {
+    std::vector<LaunchEntry> entries = info.list();  // built anew per call
+    for (const LaunchEntry& e : entries) {
       if (!info.lookup(e.key)) __builtin_trap();
     }
     info.lookup("");
@@ -30,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         record->mode(),  record->submode(),
         record->name(),  record->code() + "/" + record->comms(),
         record->owner(), record->nservers(),
-        record->port(),  info.list()};
+        record->port(),  std::move(entries)};
     formatRecord(content);
   }
   return 0;
