@@ -1,5 +1,6 @@
 #include "interface/daemon_filter.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/log_text.h"
@@ -61,6 +62,11 @@ std::string settledPrincipal(const platform::PeerIdentity& peer,
   if (claimed.empty()) return std::string(kNoPrincipal);
   // A claimed name never carries a line break or other control character
   // into a log line or a file.
+  const bool clean = std::none_of(claimed.begin(), claimed.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 32 || u == 127;
+  });
+  if (clean) return claimed;
   return platform::escapeControlCharacters(claimed);
 }
 

@@ -129,7 +129,7 @@ class FailureHookTest : public DaemonTest {
     h.marker = "m1";
     h.interface_name = "Account";
     h.operation = "balance";
-    request_.emplace(peer_, h);
+    request_.emplace(peer_, std::move(h));
     request_->raise(CORBA::INV_OBJREF(minor, CORBA::COMPLETED_NO, server));
     DaemonFilter filter(daemon_.get());
     EXPECT_TRUE(filter.failure(*request_, request_->env));

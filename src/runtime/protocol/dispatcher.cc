@@ -133,7 +133,7 @@ std::optional<std::vector<std::uint8_t>> Dispatcher::handleRequest(
 }
 
 std::optional<std::vector<std::uint8_t>> Dispatcher::dispatch(
-    const PeerInfo& peer, RequestHeader header, Decoder& args,
+    const PeerInfo& peer, RequestHeader&& header, Decoder& args,
     const ReplyEncoder& encoder, const ReplySink* later) {
   if (trace_ != nullptr && trace_->level() == 2) {
     trace_->line(" Incoming request `" + header.operation + "' to object " +
@@ -196,8 +196,9 @@ CORBA::INV_OBJREF Dispatcher::notFound(const RequestHeader& h) const {
 
 const Operation* Dispatcher::prepare(Request& request, Decoder& in) {
   const RequestHeader& h = request.header;
-  const std::string iface = h.interface_name.value_or("");
-  const std::string marker = h.marker.value_or("");
+  const std::string_view iface =
+      h.interface_name ? std::string_view(*h.interface_name) : "";
+  const std::string_view marker = h.marker ? std::string_view(*h.marker) : "";
   if (suspended_ && !mayRunSuspended(iface)) {
     request.raise(CORBA::QV_SUSPEND(kMinorSuspended, CORBA::COMPLETED_NO));
     return nullptr;

@@ -128,7 +128,7 @@ class Dispatcher {
   // goes to `later`; without a sink such an operation is refused with
   // NO_IMPLEMENT).
   std::optional<std::vector<std::uint8_t>> dispatch(
-      const PeerInfo& peer, RequestHeader header, Decoder& args,
+      const PeerInfo& peer, RequestHeader&& header, Decoder& args,
       const ReplyEncoder& encoder, const ReplySink* later = nullptr);
 
   // The broker protocol: handles one request body (the bytes after the

@@ -53,7 +53,7 @@ struct PeerInfo {
 class Completion;
 
 struct Request {
-  Request(const PeerInfo& p, RequestHeader h)
+  Request(const PeerInfo& p, RequestHeader&& h)
       : peer(p), header(std::move(h)), principal(p.user_name) {}
 
   const PeerInfo& peer;
