@@ -54,9 +54,16 @@ export QV_REGISTRY="$work/registry" QV_IMP_REP_PATH="$work/imprep"
 export QV_LOCATOR_PATH="$work" QV_SERVICE_DIR="$work"
 export QV_ERRORS="$root/etc/Talvo.err" QV_CONFIG_PATH="$work/none.cfg"
 export QV_DAEMON_SERVER_BASE="$ports" QV_DAEMON_SERVER_RANGE=20
+# On two or more processors each server gets one of its own and the
+# clients another, as the other benches do: both ORBs are measured on one
+# core each, whatever their threading.
+server_cpu=() client_cpu=()
+if [ "$(nproc)" -ge 2 ] && command -v taskset >/dev/null; then
+  server_cpu=(taskset -c 1) client_cpu=(taskset -c 0)
+fi
 # Both ORBs speak GIOP 1.0 here, as the daemon does.
 export ORBmaxGIOPVersion=1.0 ORBmaxGIOPConnectionPerServer=8
-QV_DAEMON_PORT=0 "$talvod" -f >"$work/talvod.out" 2>&1 &
+QV_DAEMON_PORT=0 "${server_cpu[@]}" "$talvod" -f >"$work/talvod.out" 2>&1 &
 pids+=($!)
 daemon_pid=$!
 port=""
@@ -75,7 +82,7 @@ daemon_ior="$("$talvoctl" ior --port "$port")"
 greeter_ior="$("$talvoctl" ior --port "$port" --server greeter \
   --marker hello --interface Greeter)"
 
-"$omni_server" >"$work/omni.ior" 2>"$work/omni.err" &
+"${server_cpu[@]}" "$omni_server" >"$work/omni.ior" 2>"$work/omni.err" &
 pids+=($!)
 for _ in $(seq 100); do
   [ -s "$work/omni.ior" ] && break
@@ -85,7 +92,7 @@ omni_ior="$(head -1 "$work/omni.ior")"
 
 # "median_us=M p90_us=P calls_per_s=R" -> the named field.
 field() { sed -n "s/.*$1=\([0-9.n/a]*\).*/\1/p"; }
-measure() { "$bench" "$@" || { echo "failed: $*" >&2; exit 1; }; }
+measure() { "${client_cpu[@]}" "$bench" "$@" || { echo "failed: $*" >&2; exit 1; }; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else printf "n/a" }'; }
 
 # Warm both (connections, the launch of the sample server).
