@@ -129,7 +129,9 @@ ParsedText parseLocatorText(std::string_view text, FileKind kind,
       if (!detail.empty()) diag.write(heading, {detail});
       out.refused.emplace_back(line);
     };
-    if (line.size() + (has_lf ? 1 : 0) > kLineLimit) {
+    // The line feed counts whether or not the file's last line has one:
+    // an entry read must still fit once an edit writes it back with one.
+    if (line.size() + 1 > kLineLimit) {
       refuse("line too long, line " + std::to_string(number) + " ]");
       continue;
     }

@@ -59,6 +59,21 @@ TEST(LocatorFileTest, ReadsLineByLineAndReportsWhatItRefuses) {
   EXPECT_EQ(*d.lines, expected);
 }
 
+TEST(LocatorFileTest, LastLineWithoutLineFeedHasTheSameLimit) {
+  // 510 characters and the line feed fit; 511 do not, with or without
+  // one, so an entry read is never lost when an edit writes it back.
+  LocatorDir d;
+  for (const std::size_t size : {510u, 511u}) {
+    const std::string line = "n:" + std::string(size - 2, 'h');
+    for (const std::string& text : {line, line + "\n"}) {
+      ParsedText p = parseLocatorText(text, FileKind::kGroup, "/f",
+                                      d.options().diagnostics);
+      EXPECT_EQ(p.entries.size(), size == 510u ? 1u : 0u) << text.size();
+      EXPECT_EQ(p.refused.size(), size == 510u ? 0u : 1u) << text.size();
+    }
+  }
+}
+
 TEST(LocatorFileTest, GroupsResolveOnceInOrderAndRotateForLookups) {
   LocatorDir d;
   d.hosts("bank:alpha,beta:g1,g9,g2\nempty::\n");
