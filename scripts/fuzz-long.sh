@@ -8,7 +8,9 @@
 #
 # SECONDS is the time per target (default 600); JOBS the targets run at
 # once (default: the number of processors). TALVO_FUZZ_RUNS (default
-# 10000000) ends a target earlier once it has run that many inputs.
+# 10000000) ends a target earlier once it has run that many inputs;
+# TALVO_FUZZ_ONLY (target names, space-separated) runs only those, and
+# TALVO_FUZZ_MAX_LEN caps the size of the inputs libFuzzer makes.
 # Corpora grow in build/fuzz-long/corpus/TARGET and reproducers of
 # findings go to build/fuzz-long/findings/TARGET; logs to
 # build/fuzz-long/logs. Needs clang (scripts/setup.sh installs it).
@@ -20,7 +22,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 jobs=${2:-$(nproc)}
 runs=${TALVO_FUZZ_RUNS:-10000000}
-case "$seconds$jobs$runs" in
+only=" ${TALVO_FUZZ_ONLY:-} "
+max_len=${TALVO_FUZZ_MAX_LEN:-}
+case "$seconds$jobs$runs$max_len" in
   *[!0-9]*) echo "usage: scripts/fuzz-long.sh SECONDS [JOBS]" >&2; exit 2 ;;
 esac
 root=$PWD
@@ -38,6 +42,7 @@ fuzz_one() {
   mkdir -p "$corpus" "$findings"
   if [ -n "$seeds" ] && [ -d "$seeds" ]; then cp -rn "$seeds"/. "$corpus"/; fi
   "$root/build/fuzz/fuzz/$target" -max_total_time="$seconds" -runs="$runs" \
+    ${max_len:+-max_len="$max_len"} \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" \
     >"$log" 2>&1 || status=$?
   local done_runs
@@ -56,6 +61,7 @@ failed=0
 running=0
 while read -r target seeds; do
   [ -n "$target" ] || continue
+  [ "$only" = "  " ] || [[ "$only" == *" $target "* ]] || continue
   if [ "$running" -ge "$jobs" ]; then
     wait -n || failed=1
     running=$((running - 1))
