@@ -226,10 +226,11 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     FileHandler handler = it->second.handler;
     handler(entries[i].revents);
     ++pass.events;
-    // A connection's answers leave as soon as its handler is done (one
-    // write for all it produced), not after every other ready handler.
-    flushPending();
   }
+  // Answers to what just came go out together: one write per connection
+  // (replying after each handler instead costs more than it saves when
+  // many clients wait).
+  flushPending();
   pass.timers = handleDueTimers();
   return pass;
 }

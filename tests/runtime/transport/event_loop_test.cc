@@ -139,35 +139,6 @@ TEST_F(EventLoopTest, NonReadingPeerDelaysNobody) {
   EXPECT_EQ(loop_->channelCount(), 3u);
 }
 
-TEST_F(EventLoopTest, EachAnswerLeavesBeforeTheNextHandlerRuns) {
-  // Two peers ready in the same pass: when the second one is served, the
-  // first one's answer is already on its way, not held for the pass's end.
-  RawPeer a(port_), b(port_);
-  ASSERT_EQ(loop_->runUntil([&] { return loop_->channelCount() == 2; },
-                            Clock::now() + std::chrono::seconds(5)),
-            nullptr);
-  auto waiting = [&] {
-    int n = 0;
-    char c;
-    for (RawPeer* p : {&a, &b}) {
-      n += ::recv(p->socket.get(), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
-    }
-    return n;
-  };
-  std::vector<int> seen;
-  EventLoopCallbacks callbacks;
-  callbacks.on_data = [&](Channel& ch, ByteView bytes) {
-    seen.push_back(waiting());
-    loop_->send(ch, bytes);
-    return DataState{};
-  };
-  loop_->setCallbacks(callbacks);
-  ASSERT_EQ(a.send(ByteView(bytesOf(1, 'a'))), 1u);
-  ASSERT_EQ(b.send(ByteView(bytesOf(1, 'b'))), 1u);
-  loop_->runOnce(1000);
-  EXPECT_EQ(seen, (std::vector<int>{0, 1}));
-}
-
 // --- Callbacks and closing
 // ----------------------------------------------------
 
