@@ -78,6 +78,9 @@ export QV_DAEMON_PORT="$port"
 
 "$talvoctl" create-shared greeter --marker '*' \
   --command "$sample --marker hello" >/dev/null
+# An omniORB client sends no principal: it calls as "nobody".
+"$talvoctl" grant launch nobody greeter >/dev/null
+"$talvoctl" grant invoke nobody greeter >/dev/null
 daemon_ior="$("$talvoctl" ior --port "$port")"
 greeter_ior="$("$talvoctl" ior --port "$port" --server greeter \
   --marker hello --interface Greeter)"
