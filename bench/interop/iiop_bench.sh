@@ -34,6 +34,10 @@ done
 work="$(mktemp -d)"
 pids=()
 cleanup() {
+  # The sample server the daemon launched ends with it.
+  if [ -n "${QV_DAEMON_PORT:-}" ]; then
+    "$talvoctl" kill greeter >/dev/null 2>&1 || true
+  fi
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
