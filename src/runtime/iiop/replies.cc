@@ -21,16 +21,26 @@ std::string keyText(const std::vector<std::uint8_t>& bytes) {
 }
 
 Status dispatchHeader(const RequestHeader& giop, protocol::RequestHeader& out) {
-  const std::string key = keyText(giop.object_key);
-  protocol::ObjectRef ref("", "");
-  if (protocol::ObjectRef::parse(key, ref) != nullptr) {
-    return fail<CORBA::INV_OBJREF>(protocol::kMinorNoObject, key);
+  // A client calls the same object again and again: the key last read on
+  // this thread is not parsed a second time.
+  struct Parsed {
+    std::vector<std::uint8_t> key;
+    std::string marker, server, interface_name;
+  };
+  thread_local Parsed last;
+  if (last.key.empty() || last.key != giop.object_key) {
+    const std::string key = keyText(giop.object_key);
+    protocol::ObjectRef ref("", "");
+    if (protocol::ObjectRef::parse(key, ref) != nullptr) {
+      return fail<CORBA::INV_OBJREF>(protocol::kMinorNoObject, key);
+    }
+    last = {giop.object_key, ref.marker(), ref.server(), ref.interfaceName()};
   }
   out.request_id = giop.request_id;
   out.response_expected = giop.response_expected;
-  out.marker = ref.marker();
-  out.server = ref.server();
-  out.interface_name = ref.interfaceName();
+  out.marker = last.marker;
+  out.server = last.server;
+  out.interface_name = last.interface_name;
   out.operation = giop.operation;
   out.object_key = giop.object_key;
   return nullptr;

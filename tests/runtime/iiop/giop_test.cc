@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "runtime/iiop/exception_ids.h"
+#include "runtime/iiop/replies.h"
+#include "runtime/protocol/object_ref.h"
 
 namespace talvo::iiop {
 namespace {
@@ -154,6 +156,40 @@ TEST(GiopExceptionIds, StandardIdsBothWaysUnknownIdsAsUnknown) {
     EXPECT_EQ(u->completed(), CORBA::COMPLETED_YES);
   }
   EXPECT_EQ(userExceptionFrom("IDL:Bank/Over:1.0")->name(), "Bank::Over");
+}
+
+TEST(GiopDispatchHeader, EachKeyReadsAsItselfWhateverCameBefore) {
+  // Keys are remembered between requests: a repeated, a different and a
+  // broken key in any order still read as themselves.
+  auto key = [](const std::string& text) {
+    std::vector<std::uint8_t> k(text.begin(), text.end());
+    k.push_back(0);
+    return k;
+  };
+  const protocol::ObjectRef a("h", "bank", "m1", "", "IR", "Account");
+  const protocol::ObjectRef b("h", "shop", "m2", "", "IR", "Till");
+  const std::vector<std::vector<std::uint8_t>> keys = {
+      key(a.toString()), key(a.toString()), key("garbage"), key(b.toString()),
+      key(a.toString())};
+  const std::vector<const protocol::ObjectRef*> expected = {&a, &a, nullptr, &b,
+                                                            &a};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    RequestHeader giop;
+    giop.object_key = keys[i];
+    giop.operation = "op";
+    protocol::RequestHeader out;
+    Status st = dispatchHeader(giop, out);
+    if (expected[i] == nullptr) {
+      ASSERT_NE(st, nullptr);
+      EXPECT_EQ(st->minor(), protocol::kMinorNoObject);
+      continue;
+    }
+    ASSERT_EQ(st, nullptr) << i;
+    EXPECT_EQ(out.server, expected[i]->server()) << i;
+    EXPECT_EQ(out.marker, expected[i]->marker()) << i;
+    EXPECT_EQ(out.interface_name, expected[i]->interfaceName()) << i;
+    EXPECT_EQ(out.object_key, keys[i]) << i;
+  }
 }
 
 }  // namespace
