@@ -217,9 +217,26 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     pass.failure = socketFailure(kMinorWait, code);
     return pass;
   }
-  for (std::size_t i = 0; ready > 0 && i < entries.size(); ++i) {
-    if (entries[i].revents == 0) continue;
-    --ready;
+  std::vector<std::size_t> turn;
+  turn.reserve(static_cast<std::size_t>(std::max(ready, 0)));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].revents != 0) turn.push_back(i);
+  }
+  if (turn.size() > kReadyPerPass) {
+    // A crowd of busy connections is served a few at a time, in turn from
+    // where the last pass stopped, so that a new request waits for a few
+    // of them, not for all; the others stay ready for the next pass.
+    std::sort(turn.begin(), turn.end(), [&](std::size_t a, std::size_t b) {
+      return entries[a].fd < entries[b].fd;
+    });
+    auto next = std::find_if(turn.begin(), turn.end(), [&](std::size_t i) {
+      return entries[i].fd > last_ready_fd_;
+    });
+    std::rotate(turn.begin(), next, turn.end());
+    turn.resize(kReadyPerPass);
+    last_ready_fd_ = entries[turn.back()].fd;
+  }
+  for (std::size_t i : turn) {
     auto it = files_.find(entries[i].fd);
     // Unwatched (or replaced) by an earlier handler of this pass.
     if (it == files_.end() || it->second.serial != serials[i]) continue;

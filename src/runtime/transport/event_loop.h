@@ -369,6 +369,10 @@ class EventLoop {
   // Connections with messages to serve, in turn; kHeldPerPass of them are
   // served per pass.
   static constexpr std::size_t kHeldPerPass = 2;
+  // Ready descriptors handled per pass at most, and the last one handled
+  // when there were more.
+  static constexpr std::size_t kReadyPerPass = 8;
+  int last_ready_fd_ = -1;
   std::vector<std::uint64_t> backlog_;
   std::vector<std::uint64_t> unflushed_;  // connections with output to write
   struct Depth;

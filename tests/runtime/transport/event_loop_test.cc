@@ -139,6 +139,26 @@ TEST_F(EventLoopTest, NonReadingPeerDelaysNobody) {
   EXPECT_EQ(loop_->channelCount(), 3u);
 }
 
+TEST_F(EventLoopTest, ManyReadyConnectionsAreServedAFewAtATimeInTurn) {
+  // Twenty peers ready at once: a pass serves eight of them, the next
+  // passes the others, and none is served twice before all had a turn.
+  std::vector<std::unique_ptr<RawPeer>> peers;
+  for (int i = 0; i < 20; ++i)
+    peers.push_back(std::make_unique<RawPeer>(port_));
+  ASSERT_EQ(loop_->runUntil([&] { return loop_->channelCount() == 20; },
+                            Clock::now() + std::chrono::seconds(5)),
+            nullptr);
+  for (auto& p : peers) ASSERT_EQ(p->send(ByteView(bytesOf(1, 'r'))), 1u);
+  std::vector<std::size_t> per_pass;
+  for (int pass = 0; pass < 3; ++pass) {
+    const std::size_t before = served_;
+    loop_->runOnce(1000);
+    per_pass.push_back(served_ - before);
+  }
+  EXPECT_EQ(per_pass, (std::vector<std::size_t>{8, 8, 4}));
+  for (auto& p : peers) EXPECT_EQ(p->receive(1), bytesOf(1, 'r'));
+}
+
 // --- Callbacks and closing
 // ----------------------------------------------------
 
