@@ -4,6 +4,8 @@
 #include "runtime/transport/event_loop.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 
 #include "platform/errors.h"
 #include "runtime/transport/event_loop_internal.h"
@@ -217,24 +219,33 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     pass.failure = socketFailure(kMinorWait, code);
     return pass;
   }
-  std::vector<std::size_t> turn;
-  turn.reserve(static_cast<std::size_t>(std::max(ready, 0)));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].revents != 0) turn.push_back(i);
-  }
-  if (turn.size() > kReadyPerPass) {
+  // The ready entries of this pass; a few fit without an allocation.
+  std::array<std::size_t, kReadyPerPass> few;
+  std::vector<std::size_t> many;
+  std::span<const std::size_t> turn;
+  if (ready >= 0 && static_cast<std::size_t>(ready) <= kReadyPerPass) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < entries.size() && n < few.size(); ++i) {
+      if (entries[i].revents != 0) few[n++] = i;
+    }
+    turn = std::span<const std::size_t>(few.data(), n);
+  } else {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].revents != 0) many.push_back(i);
+    }
     // A crowd of busy connections is served a few at a time, in turn from
     // where the last pass stopped, so that a new request waits for a few
     // of them, not for all; the others stay ready for the next pass.
-    std::sort(turn.begin(), turn.end(), [&](std::size_t a, std::size_t b) {
+    std::sort(many.begin(), many.end(), [&](std::size_t a, std::size_t b) {
       return entries[a].fd < entries[b].fd;
     });
-    auto next = std::find_if(turn.begin(), turn.end(), [&](std::size_t i) {
+    auto next = std::find_if(many.begin(), many.end(), [&](std::size_t i) {
       return entries[i].fd > last_ready_fd_;
     });
-    std::rotate(turn.begin(), next, turn.end());
-    turn.resize(kReadyPerPass);
-    last_ready_fd_ = entries[turn.back()].fd;
+    std::rotate(many.begin(), next, many.end());
+    if (many.size() > kReadyPerPass) many.resize(kReadyPerPass);
+    if (!many.empty()) last_ready_fd_ = entries[many.back()].fd;
+    turn = many;
   }
   for (std::size_t i : turn) {
     auto it = files_.find(entries[i].fd);
