@@ -4,8 +4,6 @@
 #include "runtime/transport/event_loop.h"
 
 #include <algorithm>
-#include <array>
-#include <span>
 
 #include "platform/errors.h"
 #include "runtime/transport/event_loop_internal.h"
@@ -46,7 +44,8 @@ struct EventLoop::Depth {
   }
 };
 
-EventLoop::EventLoop(TransportContext& context) : context_(context) {}
+EventLoop::EventLoop(TransportContext& context)
+    : context_(context), spare_(std::make_unique<PassBuffers>()) {}
 
 EventLoop::~EventLoop() {
   // Channels first: their close may still touch watches and timers.
@@ -192,8 +191,12 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   if (!backlog_.empty()) timeout_ms = 0;
 
   LoopPass pass;
-  std::vector<platform::WaitEntry> entries;
-  std::vector<std::uint64_t> serials;
+  // The outermost pass reuses the buffers of the one before; a nested
+  // pass finds them taken and makes its own.
+  std::vector<platform::WaitEntry> entries = std::move(spare_->entries);
+  std::vector<std::uint64_t> serials = std::move(spare_->serials);
+  entries.clear();
+  serials.clear();
   entries.reserve(files_.size());
   serials.reserve(files_.size());
   for (const auto& [fd, f] : files_) {
@@ -219,47 +222,40 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     pass.failure = socketFailure(kMinorWait, code);
     return pass;
   }
-  // The ready entries of this pass; a few fit without an allocation.
-  std::array<std::size_t, kReadyPerPass> few;
-  std::vector<std::size_t> many;
-  std::span<const std::size_t> turn;
-  if (ready >= 0 && static_cast<std::size_t>(ready) <= kReadyPerPass) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < entries.size() && n < few.size(); ++i) {
-      if (entries[i].revents != 0) few[n++] = i;
-    }
-    turn = std::span<const std::size_t>(few.data(), n);
-  } else {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].revents != 0) many.push_back(i);
-    }
-    // A crowd of busy connections is served a few at a time, in turn from
-    // where the last pass stopped, so that a new request waits for a few
-    // of them, not for all; the others stay ready for the next pass.
-    std::sort(many.begin(), many.end(), [&](std::size_t a, std::size_t b) {
-      return entries[a].fd < entries[b].fd;
-    });
-    auto next = std::find_if(many.begin(), many.end(), [&](std::size_t i) {
-      return entries[i].fd > last_ready_fd_;
-    });
-    std::rotate(many.begin(), next, many.end());
-    if (many.size() > kReadyPerPass) many.resize(kReadyPerPass);
-    if (!many.empty()) last_ready_fd_ = entries[many.back()].fd;
-    turn = many;
-  }
-  for (std::size_t i : turn) {
+  // The ready entries, those served longest ago first: a client that sent
+  // one request and waited goes before connections served in the last
+  // passes (pipelining ones), and every ready one comes to the front in
+  // turn. At most kReadyPerPass are served; the rest stay ready for the
+  // next pass.
+  std::vector<PassBuffers::Ready> order = std::move(spare_->order);
+  order.clear();
+  for (std::size_t i = 0; i < entries.size() && ready > 0; ++i) {
+    if (entries[i].revents == 0) continue;
     auto it = files_.find(entries[i].fd);
-    // Unwatched (or replaced) by an earlier handler of this pass.
-    if (it == files_.end() || it->second.serial != serials[i]) continue;
-    FileHandler handler = it->second.handler;
-    handler(entries[i].revents);
-    ++pass.events;
+    order.push_back({it == files_.end() ? 0 : it->second.served, i});
   }
-  // Answers to what just came go out together: one write per connection
-  // (replying after each handler instead costs more than it saves when
-  // many clients wait).
-  flushPending();
+  if (order.size() > 1) {
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+      return a.served != b.served ? a.served < b.served : a.index < b.index;
+    });
+  }
+  if (order.size() > kReadyPerPass) order.resize(kReadyPerPass);
+  for (const PassBuffers::Ready& r : order) {
+    auto it = files_.find(entries[r.index].fd);
+    // Unwatched (or replaced) by an earlier handler of this pass.
+    if (it == files_.end() || it->second.serial != serials[r.index]) continue;
+    it->second.served = pass_;
+    FileHandler handler = it->second.handler;
+    handler(entries[r.index].revents);
+    ++pass.events;
+    // Its answers leave now, not after the rest of the pass: a client
+    // does not wait for the other connections served with it.
+    flushPending();
+  }
   pass.timers = handleDueTimers();
+  spare_->order = std::move(order);
+  spare_->entries = std::move(entries);
+  spare_->serials = std::move(serials);
   return pass;
 }
 

@@ -260,8 +260,8 @@ class EventLoop {
 
   // Queues `bytes`. Outside a pass of the loop they are written at once as
   // far as the socket takes them; inside one, everything queued for a
-  // channel goes out in one write at the end of the pass (or before the
-  // loop waits). A write failure
+  // channel goes out in one write when the handler that queued it returns
+  // (or before the loop waits). A write failure
   // closes the channel (COMM_FAILURE 10083); a closed channel gives
   // COMM_FAILURE 10088 "WSI Error: Operation On Invalid Socket".
   Status send(Channel& channel, ByteView bytes);
@@ -296,6 +296,7 @@ class EventLoop {
     short interest;
     std::uint64_t serial;
     FileHandler handler;
+    std::uint64_t served = 0;  // the pass its handler last ran in
   };
   struct Timer {
     Clock::time_point due;
@@ -369,12 +370,14 @@ class EventLoop {
   // Connections with messages to serve, in turn; kHeldPerPass of them are
   // served per pass.
   static constexpr std::size_t kHeldPerPass = 2;
-  // Ready descriptors handled per pass at most, and the last one handled
-  // when there were more.
+  // Ready descriptors handled per pass at most.
   static constexpr std::size_t kReadyPerPass = 8;
-  int last_ready_fd_ = -1;
   std::vector<std::uint64_t> backlog_;
   std::vector<std::uint64_t> unflushed_;  // connections with output to write
+  // Buffers a pass leaves for the next, so that the usual pass allocates
+  // nothing for its lists.
+  struct PassBuffers;
+  std::unique_ptr<PassBuffers> spare_;
   struct Depth;
 };
 

@@ -391,10 +391,12 @@ void EventLoop::writeTo(Connection& conn) {
   }
 }
 
-// Writes what the pass queued, one write per connection.
+// Writes what was queued since the last flush, one write per connection.
 void EventLoop::flushPending() {
   while (!unflushed_.empty()) {
-    std::vector<std::uint64_t> ids;
+    // The two lists trade buffers, so a pass allocates nothing for them.
+    std::vector<std::uint64_t> ids = std::move(spare_->unflushed);
+    ids.clear();
     ids.swap(unflushed_);
     for (std::uint64_t id : ids) {
       auto it = connections_.find(id);
@@ -404,6 +406,7 @@ void EventLoop::flushPending() {
       writeTo(conn);
       if (!conn.closed) updateInterest(conn);
     }
+    spare_->unflushed = std::move(ids);
   }
   resumePaused();
 }

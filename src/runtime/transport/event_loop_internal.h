@@ -22,6 +22,18 @@ struct OutItem {
   std::size_t size = 0;
 };
 
+struct EventLoop::PassBuffers {
+  // A ready entry: the pass its handler last ran in, and its index.
+  struct Ready {
+    std::uint64_t served;
+    std::size_t index;
+  };
+  std::vector<platform::WaitEntry> entries;
+  std::vector<Ready> order;
+  std::vector<std::uint64_t> serials;
+  std::vector<std::uint64_t> unflushed;
+};
+
 struct EventLoop::Connection {
   std::unique_ptr<TalvoTCPChannel> channel;
   platform::SocketHandle socket;

@@ -159,6 +159,44 @@ TEST_F(EventLoopTest, ManyReadyConnectionsAreServedAFewAtATimeInTurn) {
   for (auto& p : peers) EXPECT_EQ(p->receive(1), bytesOf(1, 'r'));
 }
 
+TEST_F(EventLoopTest, AClientThatWaitedGoesBeforeConnectionsServedSince) {
+  // Twelve busy peers are ready in every pass, more than a pass serves; a
+  // quiet peer's byte is answered in the first pass that sees it, every
+  // time, and the busy ones still all have their turns.
+  std::vector<std::unique_ptr<RawPeer>> busy;
+  for (int i = 0; i < 12; ++i) busy.push_back(std::make_unique<RawPeer>(port_));
+  RawPeer quiet(port_);
+  ASSERT_EQ(loop_->runUntil([&] { return loop_->channelCount() == 13; },
+                            Clock::now() + std::chrono::seconds(5)),
+            nullptr);
+  std::vector<std::size_t> echoes(busy.size(), 0);
+  auto drain = [&] {
+    for (std::size_t i = 0; i < busy.size(); ++i) {
+      std::uint8_t buf[64];
+      std::size_t n = 0;
+      while (platform::receiveSome(busy[i]->socket.get(), buf, n) == 0 &&
+             n > 0) {
+        echoes[i] += n;
+      }
+    }
+  };
+  for (int round = 0; round < 6; ++round) {
+    for (int pass = 0; pass < 3; ++pass) {
+      for (auto& p : busy) ASSERT_EQ(p->send(ByteView(bytesOf(1, 'b'))), 1u);
+      loop_->runOnce(1000);
+      drain();
+    }
+    ASSERT_EQ(quiet.send(ByteView(bytesOf(1, 'q'))), 1u);
+    for (auto& p : busy) ASSERT_EQ(p->send(ByteView(bytesOf(1, 'b'))), 1u);
+    loop_->runOnce(1000);  // one pass only
+    EXPECT_EQ(quiet.receive(1), bytesOf(1, 'q')) << "round " << round;
+    drain();
+  }
+  for (std::size_t i = 0; i < busy.size(); ++i) {
+    EXPECT_GT(echoes[i], 0u) << "busy peer " << i;
+  }
+}
+
 // --- Callbacks and closing
 // ----------------------------------------------------
 
