@@ -42,7 +42,8 @@ class MessageReader {
   // Bytes kept for the connection: received and not yet served, and the
   // message being gathered.
   std::size_t held() const { return pending_.capacity() + assembler_.held(); }
-  // Part of a message has come, the rest not yet (after kNeedMore).
+  // Part of a message has come, the rest not yet (after kNeedMore); bytes
+  // of a further message are kept (after kMessage).
   bool partial() const {
     return assembler_.midFrame() || pending_pos_ < pending_.size();
   }

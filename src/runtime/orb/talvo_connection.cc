@@ -21,7 +21,8 @@ DataState Orb::onData(Channel& channel, ByteView bytes) {
   Bytes message;
   const std::size_t per_pass = loop_.limits().requests_per_pass;
   for (std::size_t served = 0; channel.connected(); ++served) {
-    if (served >= per_pass) return {reader.held(), false, true};
+    // The share is used up: more to serve only if bytes are left.
+    if (served >= per_pass) return {reader.held(), false, reader.partial()};
     const MessageReader::Next next = reader.next(message);
     if (reader.protocol() == WireProtocol::kIiop &&
         session->info.protocol != protocol::ProtocolKind::kIiop) {
