@@ -25,7 +25,7 @@ QV_USE_CONFIG_FILE=no QV_DAEMON_PORT=0 QV_SERVICE_DIR=$dir \
 pid=$!
 port=
 for _ in $(seq 100); do
-  port=$(ss -Hltnp 2>/dev/null | grep "pid=$pid," | awk '{print $4}' | sed 's/.*://' | head -n 1)
+  port=$(ss -Hltnp 2>/dev/null | grep "pid=$pid," | awk '{print $4}' | sed 's/.*://' | head -n 1 || true)
   [ -n "$port" ] && break
   sleep 0.05
 done
