@@ -45,7 +45,9 @@ struct EventLoop::Depth {
 };
 
 EventLoop::EventLoop(TransportContext& context)
-    : context_(context), spare_(std::make_unique<PassBuffers>()) {}
+    : context_(context),
+      wait_set_(std::make_unique<WaitSet>()),
+      spare_(std::make_unique<PassBuffers>()) {}
 
 EventLoop::~EventLoop() {
   // Channels first: their close may still touch watches and timers.
@@ -53,7 +55,13 @@ EventLoop::~EventLoop() {
 }
 
 void EventLoop::watch(int fd, short interest, FileHandler handler) {
-  files_[fd] = FileEvent{interest, next_serial_++, std::move(handler)};
+  auto it = files_.find(fd);
+  // What the wait set holds for the number stays known across a replace.
+  const short registered = it == files_.end() ? 0 : it->second.registered;
+  FileEvent& f = files_[fd];
+  f = FileEvent{interest, next_serial_++, std::move(handler)};
+  f.registered = registered;
+  markChanged(fd, f);
   watchesChanged();
 }
 
@@ -61,11 +69,54 @@ void EventLoop::setInterest(int fd, short interest) {
   auto it = files_.find(fd);
   if (it == files_.end() || it->second.interest == interest) return;
   it->second.interest = interest;
+  markChanged(fd, it->second);
   watchesChanged();
 }
 
 void EventLoop::unwatch(int fd) {
-  if (files_.erase(fd) != 0) watchesChanged();
+  auto it = files_.find(fd);
+  if (it == files_.end()) return;
+  // Now, not at the next wait: the caller closes the descriptor next, and
+  // its number may come back for another.
+  wait_set_->poller.set(fd, 0, it->second.registered);
+  files_.erase(it);
+  watchesChanged();
+}
+
+// Interest changes reach the wait set before the next wait, so that one
+// that is undone before then (a connection not read while its handler
+// runs) costs nothing.
+void EventLoop::markChanged(int fd, FileEvent& f) {
+  if (f.changed) return;
+  f.changed = true;
+  std::vector<int>& changed = wait_set_->changed;
+  changed.push_back(fd);
+  // A loop driven from outside never waits here: the list stays bounded.
+  if (changed.size() > 2 * files_.size() + 64) {
+    changed.clear();
+    for (const auto& [n, file] : files_) {
+      if (file.changed) changed.push_back(n);
+    }
+  }
+}
+
+void EventLoop::syncWaitSet(std::vector<platform::WaitEntry>& refused) {
+  std::vector<int>& changed = wait_set_->changed;
+  for (int fd : changed) {
+    auto it = files_.find(fd);
+    if (it == files_.end() || !it->second.changed) continue;
+    FileEvent& f = it->second;
+    f.changed = false;
+    if (f.interest == f.registered) continue;
+    if (wait_set_->poller.set(fd, f.interest, f.registered) != 0) {
+      // Not a descriptor that can be waited on (closed, say).
+      f.registered = 0;
+      refused.push_back({fd, 0, kInvalid});
+      continue;
+    }
+    f.registered = f.interest;
+  }
+  changed.clear();
 }
 
 EventLoop::TimerId EventLoop::addTimer(std::chrono::milliseconds delay,
@@ -191,19 +242,11 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   if (!backlog_.empty()) timeout_ms = 0;
 
   LoopPass pass;
-  // The outermost pass reuses the buffers of the one before; a nested
-  // pass finds them taken and makes its own.
-  std::vector<platform::WaitEntry> entries = std::move(spare_->entries);
-  std::vector<std::uint64_t> serials = std::move(spare_->serials);
-  entries.clear();
-  serials.clear();
-  entries.reserve(files_.size());
-  serials.reserve(files_.size());
-  for (const auto& [fd, f] : files_) {
-    if (f.interest == 0) continue;
-    entries.push_back({fd, f.interest, 0});
-    serials.push_back(f.serial);
-  }
+  // Interest changed since the last wait reaches the wait set first;
+  // descriptors it refuses are handed to their handlers as invalid.
+  std::vector<platform::WaitEntry> refused;
+  syncWaitSet(refused);
+  if (!refused.empty()) timeout_ms = 0;
   if (!timer_queue_.empty()) {
     const Clock::time_point due = timer_queue_.begin()->first;
     const Clock::time_point now = Clock::now();
@@ -217,11 +260,14 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
     }
   }
 
-  int ready = 0;
-  if (int code = platform::waitForEvents(entries, timeout_ms, ready)) {
+  // The outermost pass reuses the buffers of the one before; a nested
+  // pass finds them taken and makes its own.
+  std::vector<platform::WaitEntry> entries = std::move(spare_->entries);
+  if (int code = wait_set_->poller.wait(entries, kEventsPerWait, timeout_ms)) {
     pass.failure = socketFailure(kMinorWait, code);
     return pass;
   }
+  entries.insert(entries.end(), refused.begin(), refused.end());
   // The ready entries, those served longest ago first: a client that sent
   // one request and waited goes before connections served in the last
   // passes (pipelining ones), and every ready one comes to the front in
@@ -229,10 +275,10 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   // next pass.
   std::vector<PassBuffers::Ready> order = std::move(spare_->order);
   order.clear();
-  for (std::size_t i = 0; i < entries.size() && ready > 0; ++i) {
-    if (entries[i].revents == 0) continue;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     auto it = files_.find(entries[i].fd);
-    order.push_back({it == files_.end() ? 0 : it->second.served, i});
+    if (it == files_.end() || entries[i].revents == 0) continue;
+    order.push_back({it->second.served, i, it->second.serial});
   }
   if (order.size() > 1) {
     std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
@@ -243,7 +289,7 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   for (const PassBuffers::Ready& r : order) {
     auto it = files_.find(entries[r.index].fd);
     // Unwatched (or replaced) by an earlier handler of this pass.
-    if (it == files_.end() || it->second.serial != serials[r.index]) continue;
+    if (it == files_.end() || it->second.serial != r.serial) continue;
     it->second.served = pass_;
     FileHandler handler = it->second.handler;
     handler(entries[r.index].revents);
@@ -255,7 +301,6 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   pass.timers = handleDueTimers();
   spare_->order = std::move(order);
   spare_->entries = std::move(entries);
-  spare_->serials = std::move(serials);
   return pass;
 }
 

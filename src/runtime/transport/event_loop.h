@@ -49,6 +49,10 @@
 #include "runtime/transport/channel.h"
 #include "runtime/transport/transport_context.h"
 
+namespace talvo::platform {
+struct WaitEntry;
+}  // namespace talvo::platform
+
 namespace talvo {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -297,6 +301,8 @@ class EventLoop {
     std::uint64_t serial;
     FileHandler handler;
     std::uint64_t served = 0;  // the pass its handler last ran in
+    short registered = 0;      // what the wait set waits for
+    bool changed = false;      // on the list of changes for the wait set
   };
   struct Timer {
     Clock::time_point due;
@@ -329,6 +335,8 @@ class EventLoop {
   ChannelTexts describe(const Channel& channel);
   void purgeClosed();
   void watchesChanged();
+  void markChanged(int fd, FileEvent& f);
+  void syncWaitSet(std::vector<platform::WaitEntry>& refused);
   void runWakers();
   void startAttempt(Connecting& c);
   void attemptEnded(std::uint64_t id, int code);
@@ -341,6 +349,10 @@ class EventLoop {
   SecureTransport* secure_ = nullptr;
   std::chrono::milliseconds connect_timeout_{20000};
 
+  // The descriptors waited on, kept in step with files_ (see
+  // event_loop_internal.h); made first and destroyed last.
+  struct WaitSet;
+  std::unique_ptr<WaitSet> wait_set_;
   std::unordered_map<int, FileEvent> files_;
   std::uint64_t next_serial_ = 1;
   std::map<TimerId, Timer> timers_;
@@ -378,6 +390,8 @@ class EventLoop {
   // nothing for its lists.
   struct PassBuffers;
   std::unique_ptr<PassBuffers> spare_;
+  // Ready descriptors taken from one wait at most (more stay ready).
+  static constexpr std::size_t kEventsPerWait = 256;
   struct Depth;
 };
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/poller.h"
 #include "platform/socket.h"
 #include "platform/wake_signal.h"
 #include "runtime/transport/event_loop.h"
@@ -23,15 +24,21 @@ struct OutItem {
 };
 
 struct EventLoop::PassBuffers {
-  // A ready entry: the pass its handler last ran in, and its index.
+  // A ready entry: the pass its handler last ran in, its index in the
+  // wait's entries, and the serial of its watch when the wait ended.
   struct Ready {
     std::uint64_t served;
     std::size_t index;
+    std::uint64_t serial;
   };
   std::vector<platform::WaitEntry> entries;
   std::vector<Ready> order;
-  std::vector<std::uint64_t> serials;
   std::vector<std::uint64_t> unflushed;
+};
+
+struct EventLoop::WaitSet {
+  platform::Poller poller;
+  std::vector<int> changed;  // descriptors whose interest changed
 };
 
 struct EventLoop::Connection {
