@@ -349,10 +349,14 @@ class EventLoop {
   SecureTransport* secure_ = nullptr;
   std::chrono::milliseconds connect_timeout_{20000};
 
-  // The descriptors waited on, kept in step with files_ (see
-  // event_loop_internal.h); made first and destroyed last.
+  // The descriptors waited on, kept in step with files_, and the buffers a
+  // pass leaves for the next, so that the usual pass allocates nothing for
+  // its lists (see event_loop_internal.h). Made first, destroyed last: a
+  // closing channel may still use them.
   struct WaitSet;
   std::unique_ptr<WaitSet> wait_set_;
+  struct PassBuffers;
+  std::unique_ptr<PassBuffers> spare_;
   std::unordered_map<int, FileEvent> files_;
   std::uint64_t next_serial_ = 1;
   std::map<TimerId, Timer> timers_;
@@ -386,10 +390,6 @@ class EventLoop {
   static constexpr std::size_t kReadyPerPass = 8;
   std::vector<std::uint64_t> backlog_;
   std::vector<std::uint64_t> unflushed_;  // connections with output to write
-  // Buffers a pass leaves for the next, so that the usual pass allocates
-  // nothing for its lists.
-  struct PassBuffers;
-  std::unique_ptr<PassBuffers> spare_;
   // Ready descriptors taken from one wait at most (more stay ready).
   static constexpr std::size_t kEventsPerWait = 256;
   struct Depth;
