@@ -310,9 +310,8 @@ int reverseLookup(std::uint32_t address, std::string& name) {
 }
 
 int waitForEvents(std::vector<WaitEntry>& entries, int timeout_ms, int& ready) {
-  // Kept from one wait to the next of the same thread.
-  thread_local std::vector<pollfd> fds;
-  fds.resize(entries.size());
+  static_assert(sizeof(WaitEntry) == sizeof(pollfd));
+  std::vector<pollfd> fds(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     fds[i] = pollfd{entries[i].fd, entries[i].events, 0};
   }
