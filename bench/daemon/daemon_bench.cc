@@ -500,7 +500,8 @@ int run(int count, const std::string& baseline) {
   std::map<std::string, Figures> echoes;
   for (int round = 0; round < rounds; ++round) {
     for (int clients : {1, 8}) {
-      for (Side& s : sides) {
+      for (std::size_t k = 0; k < sides.size(); ++k) {
+        Side& s = sides[round % 2 == 0 ? k : sides.size() - 1 - k];
         s.figures["serverExists/" + std::to_string(clients)].add(
             roundTrips(s.d->port(), s.exists, clients, per_block));
         s.figures["getImplementationDetails/" + std::to_string(clients)].add(
