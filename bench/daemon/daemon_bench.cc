@@ -1,14 +1,15 @@
 // The built talvod measured from outside:
 //
-//   daemon_bench [--baseline PATH] [requests]
+//   daemon_bench [--baseline PATH] [requests]   (20000 unless given)
 //   daemon_bench --table [--million N]
 //
 // With --baseline, a second talvod binary (an earlier build) is measured in
 // the same run, the two alternating block by block so that both see the
-// same load on the machine, and every figure is also given as the ratio
-// of this build to the baseline. This build runs without a Priority
-// setting (its default), the baseline at Priority 3 (the only one at which
-// it does not pause between requests; its default is shown separately).
+// same load on the machine and taking turns at going first in a round, so
+// that neither always follows the same block; every figure is also given
+// as the ratio of this build to the baseline. This build runs without a
+// Priority setting (its default), the baseline at Priority 3 (the only one at
+// which it does not pause between requests; its default is shown separately).
 //
 // - serverExists and getImplementationDetails (of a running server) round
 //   trips with 1 and with 8 concurrent clients: median, 99th percentile and
@@ -670,7 +671,7 @@ int runTable(long requests) {
 int main(int argc, char** argv) {
   ::setenv("TALVO_TEST_BIN", TALVO_BUILD_ROOT, 1);
   std::string baseline;
-  int count = 2000;
+  int count = 20000;
   bool table = false;
   long million = 1000000;
   for (int i = 1; i < argc; ++i) {
