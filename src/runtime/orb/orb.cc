@@ -170,29 +170,26 @@ void Orb::traceNewConnection(const Channel& channel, const Session& session) {
   trace(session.newConnectionText(channel), true);
 }
 
-void Orb::onFrame(Channel& channel, ByteView frame) {
-  // Kept alive through the dispatch: a handler may run the loop (calling
-  // out), during which this channel can close.
-  std::shared_ptr<Session> peer = sessionOf(channel);
+void Orb::onFrame(Channel& channel, Session& peer, ByteView frame) {
   std::int32_t kind = -1;
   std::uint32_t id = 0;
   const protocol::CodecKind codec =
-      peer->bound ? orb_internal::codecOf(*peer) : protocol::CodecKind::kXdr;
-  if (!peer->opening.empty()) {
+      peer.bound ? orb_internal::codecOf(peer) : protocol::CodecKind::kXdr;
+  if (!peer.opening.empty()) {
     // This side opened the channel: the first frame answers its binding.
-    bindingAnswered(channel, *peer, frame);
+    bindingAnswered(channel, peer, frame);
     return;
   }
   orb_internal::peekReply(frame, codec, kind, id);
   switch (static_cast<protocol::MessageKind>(kind)) {
     case protocol::MessageKind::kBinding:
       // Only the first frame of an accepted connection binds it.
-      if (!peer->bound && !channel.outgoing()) {
-        acceptBinding(channel, *peer, frame);
+      if (!peer.bound && !channel.outgoing()) {
+        acceptBinding(channel, peer, frame);
       }
       break;
     case protocol::MessageKind::kRequest:
-      serveRequest(channel, *peer, frame);
+      serveRequest(channel, peer, frame);
       break;
     case protocol::MessageKind::kReply:
     case protocol::MessageKind::kExceptionReply:

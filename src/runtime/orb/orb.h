@@ -291,7 +291,10 @@ class Orb {
   void iiopReplyArrived(Channel& channel, ByteView message);
   void receiveTalvo(Channel& channel, Session& session, ByteView frame);
   void refuseTooLarge(Channel& channel, const Session& session);
-  void onFrame(Channel& channel, ByteView frame);
+  // One whole broker-protocol frame from `channel`; the caller keeps
+  // `peer` alive through it (a handler may run the loop, during which the
+  // channel can close).
+  void onFrame(Channel& channel, Session& peer, ByteView frame);
   // Queues one broker-protocol frame with `body`.
   Status sendFrame(Channel& channel, ByteView body);
   void onClosed(Channel& channel, const CORBA::SystemException* reason);

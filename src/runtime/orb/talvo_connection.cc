@@ -59,7 +59,7 @@ void Orb::receiveTalvo(Channel& channel, Session& session, ByteView frame) {
   // A frame of no known message kind is dropped; the channel stays open.
   std::optional<std::int32_t> kind = frameKind(frame, session.optimised());
   if (!kind || !isKnownKind(*kind)) return;
-  onFrame(channel, frame);
+  onFrame(channel, session, frame);
 }
 
 void Orb::refuseTooLarge(Channel& channel, const Session& session) {

@@ -54,11 +54,28 @@ EventLoop::~EventLoop() {
   connecting_.clear();
 }
 
+EventLoop::FileEvent& EventLoop::FileTable::at(int fd) {
+  const auto i = static_cast<std::size_t>(fd);
+  if (i >= slots_.size()) slots_.resize(i + 1);
+  if (!slots_[i]) {
+    slots_[i] = std::make_unique<FileEvent>();
+    ++count_;
+  }
+  return *slots_[i];
+}
+
+void EventLoop::FileTable::erase(int fd) {
+  const auto i = static_cast<std::size_t>(fd);
+  if (fd < 0 || i >= slots_.size() || !slots_[i]) return;
+  slots_[i].reset();
+  --count_;
+}
+
 void EventLoop::watch(int fd, short interest, FileHandler handler) {
-  auto it = files_.find(fd);
+  if (fd < 0) return;
+  FileEvent& f = files_.at(fd);
   // What the wait set holds for the number stays known across a replace.
-  const short registered = it == files_.end() ? 0 : it->second.registered;
-  FileEvent& f = files_[fd];
+  const short registered = f.registered;
   f = FileEvent{interest, next_serial_++, std::move(handler)};
   f.registered = registered;
   markChanged(fd, f);
@@ -66,20 +83,20 @@ void EventLoop::watch(int fd, short interest, FileHandler handler) {
 }
 
 void EventLoop::setInterest(int fd, short interest) {
-  auto it = files_.find(fd);
-  if (it == files_.end() || it->second.interest == interest) return;
-  it->second.interest = interest;
-  markChanged(fd, it->second);
+  FileEvent* f = files_.find(fd);
+  if (f == nullptr || f->interest == interest) return;
+  f->interest = interest;
+  markChanged(fd, *f);
   watchesChanged();
 }
 
 void EventLoop::unwatch(int fd) {
-  auto it = files_.find(fd);
-  if (it == files_.end()) return;
+  FileEvent* f = files_.find(fd);
+  if (f == nullptr) return;
   // Now, not at the next wait: the caller closes the descriptor next, and
   // its number may come back for another.
-  wait_set_->poller.set(fd, 0, it->second.registered);
-  files_.erase(it);
+  wait_set_->poller.set(fd, 0, f->registered);
+  files_.erase(fd);
   watchesChanged();
 }
 
@@ -94,18 +111,18 @@ void EventLoop::markChanged(int fd, FileEvent& f) {
   // A loop driven from outside never waits here: the list stays bounded.
   if (changed.size() > 2 * files_.size() + 64) {
     changed.clear();
-    for (const auto& [n, file] : files_) {
+    files_.forEach([&](int n, const FileEvent& file) {
       if (file.changed) changed.push_back(n);
-    }
+    });
   }
 }
 
 void EventLoop::syncWaitSet(std::vector<platform::WaitEntry>& refused) {
   std::vector<int>& changed = wait_set_->changed;
   for (int fd : changed) {
-    auto it = files_.find(fd);
-    if (it == files_.end() || !it->second.changed) continue;
-    FileEvent& f = it->second;
+    FileEvent* found = files_.find(fd);
+    if (found == nullptr || !found->changed) continue;
+    FileEvent& f = *found;
     f.changed = false;
     if (f.interest == f.registered) continue;
     if (wait_set_->poller.set(fd, f.interest, f.registered) != 0) {
@@ -217,18 +234,18 @@ void EventLoop::watchesChanged() {
 std::vector<EventLoop::Watch> EventLoop::watches() const {
   std::vector<Watch> out;
   out.reserve(files_.size());
-  for (const auto& [fd, f] : files_) {
+  files_.forEach([&](int fd, const FileEvent& f) {
     if (f.interest != 0) out.push_back({fd, f.interest});
-  }
+  });
   return out;
 }
 
 std::size_t EventLoop::handleReady(int fd, short ready) {
   Depth depth(*this);
-  auto it = files_.find(fd);
-  if (it == files_.end()) return 0;
+  FileEvent* f = files_.find(fd);
+  if (f == nullptr) return 0;
   // The handler may unwatch its own descriptor.
-  FileHandler handler = it->second.handler;
+  FileHandler handler = f->handler;
   handler(ready);
   flushPending();
   return 1;
@@ -276,9 +293,9 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   std::vector<PassBuffers::Ready> order = std::move(spare_->order);
   order.clear();
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    auto it = files_.find(entries[i].fd);
-    if (it == files_.end() || entries[i].revents == 0) continue;
-    order.push_back({it->second.served, i, it->second.serial});
+    const FileEvent* f = files_.find(entries[i].fd);
+    if (f == nullptr || entries[i].revents == 0) continue;
+    order.push_back({f->served, i, f->serial});
   }
   if (order.size() > 1) {
     std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
@@ -287,11 +304,11 @@ LoopPass EventLoop::runOnce(int timeout_ms) {
   }
   if (order.size() > kReadyPerPass) order.resize(kReadyPerPass);
   for (const PassBuffers::Ready& r : order) {
-    auto it = files_.find(entries[r.index].fd);
+    FileEvent* f = files_.find(entries[r.index].fd);
     // Unwatched (or replaced) by an earlier handler of this pass.
-    if (it == files_.end() || it->second.serial != r.serial) continue;
-    it->second.served = pass_;
-    FileHandler handler = it->second.handler;
+    if (f == nullptr || f->serial != r.serial) continue;
+    f->served = pass_;
+    FileHandler handler = f->handler;
     handler(entries[r.index].revents);
     ++pass.events;
     // Its answers leave now, not after the rest of the pass: a client

@@ -41,7 +41,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "runtime/except/exception.h"
@@ -170,7 +169,8 @@ class EventLoop {
 
   // Watches `fd` for `interest` (kReadable, kWritable or both; 0 keeps it
   // registered but unwatched), replacing an earlier watch of the same
-  // descriptor. The handler runs on the loop's thread.
+  // descriptor (a negative `fd` is ignored). The handler runs on the
+  // loop's thread.
   void watch(int fd, short interest, FileHandler handler);
   void setInterest(int fd, short interest);
   void unwatch(int fd);
@@ -304,6 +304,31 @@ class EventLoop {
     short registered = 0;      // what the wait set waits for
     bool changed = false;      // on the list of changes for the wait set
   };
+  // The watches by descriptor number. The kernel hands out the lowest
+  // free number, so the numbers stay small and a table indexed by them
+  // finds a watch without hashing. A watch keeps its address while it
+  // lives.
+  class FileTable {
+   public:
+    FileEvent* find(int fd) const {
+      const auto i = static_cast<std::size_t>(fd);
+      return fd >= 0 && i < slots_.size() ? slots_[i].get() : nullptr;
+    }
+    // The watch of `fd`, made empty if there is none.
+    FileEvent& at(int fd);
+    void erase(int fd);
+    std::size_t size() const { return count_; }
+    template <typename Fn>
+    void forEach(Fn&& fn) const {
+      for (std::size_t i = 0; i < slots_.size(); ++i) {
+        if (slots_[i]) fn(static_cast<int>(i), *slots_[i]);
+      }
+    }
+
+   private:
+    std::vector<std::unique_ptr<FileEvent>> slots_;
+    std::size_t count_ = 0;
+  };
   struct Timer {
     Clock::time_point due;
     std::chrono::milliseconds repeat;
@@ -357,7 +382,7 @@ class EventLoop {
   std::unique_ptr<WaitSet> wait_set_;
   struct PassBuffers;
   std::unique_ptr<PassBuffers> spare_;
-  std::unordered_map<int, FileEvent> files_;
+  FileTable files_;
   std::uint64_t next_serial_ = 1;
   std::map<TimerId, Timer> timers_;
   std::set<std::pair<Clock::time_point, TimerId>> timer_queue_;
