@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "runtime/protocol/xdr_codec.h"
+
 namespace talvo::protocol {
 namespace {
 
@@ -31,14 +33,10 @@ class BrokerReplyEncoder : public ReplyEncoder {
 
   Status reply(const Request& request,
                std::vector<std::uint8_t>& out) const override {
-    auto enc = makeEncoder(codec_);
-    if (Status st =
-            encodeReply(*enc, request.header.request_id, *request.signature,
-                        request.args, request.result)) {
-      return st;
-    }
-    out = enc->take();
-    return nullptr;
+    // The broker protocol's two codecs, made here rather than on the heap:
+    // this runs for every answered request.
+    if (codec_ == CodecKind::kNull) return replyWith<NullEncoder>(request, out);
+    return replyWith<XdrEncoder>(request, out);
   }
 
   std::vector<std::uint8_t> exceptionReply(
@@ -57,6 +55,19 @@ class BrokerReplyEncoder : public ReplyEncoder {
   }
 
  private:
+  template <typename Codec>
+  static Status replyWith(const Request& request,
+                          std::vector<std::uint8_t>& out) {
+    Codec enc;
+    if (Status st =
+            encodeReply(enc, request.header.request_id, *request.signature,
+                        request.args, request.result)) {
+      return st;
+    }
+    out = enc.take();
+    return nullptr;
+  }
+
   CodecKind codec_;
 };
 
@@ -119,17 +130,24 @@ Dispatcher::Dispatcher(TraceSink* trace, std::string host_name)
 std::optional<std::vector<std::uint8_t>> Dispatcher::handleRequest(
     const PeerInfo& peer, std::span<const std::uint8_t> body,
     const ReplySink* later) {
-  const CodecKind codec = peer.optimised ? CodecKind::kNull : CodecKind::kXdr;
-  auto in = makeDecoder(codec, body);
+  if (peer.optimised) {
+    NullDecoder in(body);
+    return handleDecoded(peer, in, brokerReplyEncoder(CodecKind::kNull), later);
+  }
+  XdrDecoder in(body);
+  return handleDecoded(peer, in, brokerReplyEncoder(CodecKind::kXdr), later);
+}
+
+std::optional<std::vector<std::uint8_t>> Dispatcher::handleDecoded(
+    const PeerInfo& peer, Decoder& in, const ReplyEncoder& encoder,
+    const ReplySink* later) {
   MessageKind kind;
   RequestHeader header;
-  if (decodeMessageKind(*in, kind) != nullptr ||
-      kind != MessageKind::kRequest ||
-      decodeRequestHeader(*in, header) != nullptr) {
+  if (decodeMessageKind(in, kind) != nullptr || kind != MessageKind::kRequest ||
+      decodeRequestHeader(in, header) != nullptr) {
     return std::nullopt;
   }
-  return dispatch(peer, std::move(header), *in, brokerReplyEncoder(codec),
-                  later);
+  return dispatch(peer, std::move(header), in, encoder, later);
 }
 
 std::optional<std::vector<std::uint8_t>> Dispatcher::dispatch(

@@ -151,6 +151,10 @@ class Dispatcher {
  private:
   friend class Completion;
 
+  // handleRequest() once the body's codec is known.
+  std::optional<std::vector<std::uint8_t>> handleDecoded(
+      const PeerInfo& peer, Decoder& in, const ReplyEncoder& encoder,
+      const ReplySink* later);
   // Runs the steps up to the operation; null when the request failed (the
   // exception is in its environment).
   const Operation* prepare(Request& request, Decoder& in);

@@ -353,7 +353,7 @@ Status EventLoop::queue(Connection& conn, Bytes bytes,
 }
 
 void EventLoop::writeTo(Connection& conn) {
-  std::vector<std::span<const std::uint8_t>> pieces;
+  std::vector<std::span<const std::uint8_t>>& pieces = spare_->pieces;
   while (conn.out_bytes > 0 && !conn.closed) {
     pieces.clear();
     std::size_t skip = conn.out_offset;

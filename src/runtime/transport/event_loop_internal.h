@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "platform/poller.h"
 #include "platform/socket.h"
@@ -34,6 +35,8 @@ struct EventLoop::PassBuffers {
   std::vector<platform::WaitEntry> entries;
   std::vector<Ready> order;
   std::vector<std::uint64_t> unflushed;
+  // One write's pieces (writeTo() runs no handler while it uses them).
+  std::vector<std::span<const std::uint8_t>> pieces;
 };
 
 struct EventLoop::WaitSet {
